@@ -1,0 +1,547 @@
+#include "ranking/HttpClient.h"
+
+#include <algorithm>
+#include <cctype>
+
+namespace qarvia::http {
+
+namespace {
+
+// Bytes a header block may hold in all: far beyond any real answer, small enough to refuse a flood.
+constexpr std::size_t MaxHeaderBlock = 1024 * 1024;
+constexpr int RefusedBodyTimeout = 2000;
+constexpr int RedirectBodyTimeout = 4000;
+
+std::string_view trim(std::string_view text) {
+    while (!text.empty() && static_cast<unsigned char>(text.front()) <= ' ')
+        text.remove_prefix(1);
+    while (!text.empty() && static_cast<unsigned char>(text.back()) <= ' ')
+        text.remove_suffix(1);
+    return text;
+}
+
+std::string lower(std::string_view text) {
+    std::string result(text);
+    std::transform(result.begin(), result.end(), result.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return result;
+}
+
+// A decimal number with an optional sign that fits `min`..`max`; nullopt otherwise.
+std::optional<std::int64_t> readDecimal(std::string_view text, std::int64_t min, std::int64_t max) {
+    text = trim(text);
+    bool negative = false;
+    if (!text.empty() && (text.front() == '-' || text.front() == '+')) {
+        negative = text.front() == '-';
+        text.remove_prefix(1);
+    }
+    if (text.empty() || text.size() > 18)
+        return std::nullopt;
+    std::int64_t value = 0;
+    for (char c : text) {
+        if (!std::isdigit(static_cast<unsigned char>(c)))
+            return std::nullopt;
+        value = value * 10 + (c - '0');
+    }
+    value = negative ? -value : value;
+    if (value < min || value > max)
+        return std::nullopt;
+    return value;
+}
+
+const char* methodName(THttpMethod method) {
+    switch (method) {
+    case hmHead:
+        return "HEAD";
+    case hmGet:
+        return "GET";
+    case hmPost:
+        return "POST";
+    case hmOptions:
+        return "OPTIONS";
+    case hmTrace:
+        return "TRACE";
+    case hmPut:
+        return "PUT";
+    case hmDelete:
+        return "DELETE";
+    case hmConnect:
+        return "CONNECT";
+    }
+    return "GET";
+}
+
+std::string base64(std::string_view data) {
+    static constexpr char digits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    std::size_t i = 0;
+    for (; i + 2 < data.size(); i += 3) {
+        unsigned v = static_cast<unsigned char>(data[i]) << 16 | static_cast<unsigned char>(data[i + 1]) << 8 |
+                     static_cast<unsigned char>(data[i + 2]);
+        out += {digits[v >> 18], digits[(v >> 12) & 63], digits[(v >> 6) & 63], digits[v & 63]};
+    }
+    if (i + 1 == data.size()) {
+        unsigned v = static_cast<unsigned char>(data[i]) << 16;
+        out += {digits[v >> 18], digits[(v >> 12) & 63], '=', '='};
+    } else if (i + 2 == data.size()) {
+        unsigned v = static_cast<unsigned char>(data[i]) << 16 | static_cast<unsigned char>(data[i + 1]) << 8;
+        out += {digits[v >> 18], digits[(v >> 12) & 63], digits[(v >> 6) & 63], '='};
+    }
+    return out;
+}
+
+// Blanks, control characters and bytes above 0x7E cannot stand in a request line: they go out as %XX.
+std::string escapeTarget(std::string_view target) {
+    static constexpr char hex[] = "0123456789ABCDEF";
+    std::string out;
+    for (unsigned char c : target) {
+        if (c <= 0x20 || c >= 0x7F) {
+            out += '%';
+            out += hex[c >> 4];
+            out += hex[c & 15];
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out;
+}
+
+bool hasLineBreak(std::string_view text) {
+    return text.find_first_of("\r\n") != std::string_view::npos;
+}
+
+} // namespace
+
+THttpClient::THttpClient()
+    : connector([](const std::string& host, int port, int timeoutMs) -> std::unique_ptr<IHttpStream> {
+          return THttpSocketStream::connect(host, port, timeoutMs);
+      }) {}
+
+THttpClient::~THttpClient() = default;
+
+void THttpClient::setConnector(Connector newConnector) {
+    Disconnect();
+    connector = std::move(newConnector);
+}
+
+void THttpClient::Disconnect() {
+    io.close();
+}
+
+std::string THttpClient::EncodeFormValue(std::string_view value) {
+    static constexpr char hex[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(value.size() * 3);
+    for (unsigned char c : value) {
+        if (c == ' ') {
+            out += '+';
+        } else if (std::isalnum(c)) {
+            out += static_cast<char>(c);
+        } else {
+            out += '%';
+            out += hex[c >> 4];
+            out += hex[c & 15];
+        }
+    }
+    return out;
+}
+
+std::string THttpClient::BuildFormBody(std::vector<std::string>& fields) const {
+    if (HTTPOptions.contains(hoForceEncodeParams)) {
+        // Each line is encoded from its own value, so two fields of the same name keep their own values.
+        for (std::string& line : fields) {
+            std::size_t equals = line.find('=');
+            if (equals == std::string::npos || equals + 1 == line.size())
+                continue;
+            line = line.substr(0, equals + 1) + EncodeFormValue(std::string_view(line).substr(equals + 1));
+        }
+    }
+    std::string text;
+    for (const std::string& line : fields) {
+        text += line;
+        text += fields.size() >= 2 ? "&" : "\r\n";
+    }
+    return std::string(trim(text));
+}
+
+void THttpClient::applyIOSettings() {
+    io.ReadTimeout = ReadTimeout;
+    io.MaxLineLength = MaxLineLength;
+    io.MaxLineAction = MaxLineAction;
+    io.RecvBufferSize = RecvBufferSize;
+    io.SendBufferSize = SendBufferSize;
+}
+
+void THttpClient::PostForm(const std::string& url, std::vector<std::string>& fields, std::string& answer) {
+    if (Request.ContentType.empty() || lower(Request.ContentType) == "text/html")
+        Request.ContentType = "application/x-www-form-urlencoded";
+    std::string body = BuildFormBody(fields);
+    Disconnect();
+
+    // A POST goes out as HTTP/1.0 unless told otherwise; the setting is back as it was on every way out.
+    struct VersionGuard {
+        THttpProtocolVersion& version;
+        THttpProtocolVersion saved;
+        ~VersionGuard() { version = saved; }
+    } guard{ProtocolVersion, ProtocolVersion};
+    if (!HTTPOptions.contains(hoKeepOrigProtocol))
+        ProtocolVersion = pv1_0;
+
+    PerformRequest(hmPost, url, body, answer);
+}
+
+void THttpClient::Get(const std::string& url, std::string& answer) {
+    PerformRequest(hmGet, url, std::string(), answer);
+}
+
+void THttpClient::PerformRequest(THttpMethod method, const std::string& url, const std::string& source,
+                                 std::string& answer) {
+    const std::size_t startLength = answer.size();
+    Request.URL = url;
+    Request.Method = method;
+    Request.Source = source;
+    redirectCount = 0;
+    applyIOSettings();
+
+    try {
+        for (;;) {
+            ++redirectCount;
+            PrepareTarget();
+            ConnectIfNeeded();
+            SendRequestHead();
+            do {
+                ReadResponseHead();
+                if (AllowCookies) {
+                    if (!cookies)
+                        cookies = std::make_unique<THttpCookieManager>();
+                    cookies->StoreCookies(Response.RawHeaders, uri.Host, uri.Path + uri.Document);
+                }
+            } while (Response.ResponseCode == 100);
+
+            TDecision decision = DecideOnStatus(answer, startLength);
+            if (decision == dGoToURL) {
+                answer.resize(startLength);
+                previousKeepAlive = answerKeepAlive();
+                continue;
+            }
+            if (decision == dAuthorize) {
+                --redirectCount;
+                Request.URL = url;
+                previousKeepAlive = answerKeepAlive();
+                continue;
+            }
+            if (decision == dExit)
+                break;
+            throw EHttpException("Undefined situation");
+        }
+    } catch (const EHttpProtocolException&) {
+        // The refused answer was read whole: its connection may serve again when it said so.
+        previousKeepAlive = Response.KeepAlive = answerKeepAlive();
+        if (!previousKeepAlive)
+            io.close();
+        redirectCount = 0;
+        throw;
+    } catch (...) {
+        // Anywhere else the stream stands at an unknown place: it cannot carry another request.
+        previousKeepAlive = Response.KeepAlive = false;
+        io.close();
+        redirectCount = 0;
+        throw;
+    }
+    previousKeepAlive = Response.KeepAlive = answerKeepAlive();
+    if (!previousKeepAlive)
+        io.close();
+    redirectCount = 0;
+}
+
+void THttpClient::PrepareTarget() {
+    THttpURI next = THttpURI::parse(Request.URL);
+    if (!next.Username.empty()) {
+        Request.Username = next.Username;
+        Request.Password = next.Password;
+    }
+    uri.Path = THttpURI::resolvePath(uri.Path, next.Path);
+    uri.Document = next.Document;
+    uri.Params = next.Params;
+    uri.Bookmark = next.Bookmark;
+    if (!next.Host.empty())
+        uri.Host = next.Host;
+    uri.Protocol = next.Protocol.empty() ? "http" : next.Protocol;
+
+    if (uri.Protocol == "https")
+        throw EHttpUnknownProtocol("HTTPS is not supported");
+    if (uri.Protocol != "http")
+        throw EHttpUnknownProtocol();
+    if (!next.Port.empty())
+        uri.Port = next.Port;
+    else if (uri.Port.empty() || uri.Port == "0" || uri.Port == "80" || uri.Port == "443")
+        uri.Port = "80";
+    if (!readDecimal(uri.Port, 1, 65535))
+        throw EHttpSocketError(10022);
+
+    requestVersion = ProtocolVersion;
+    THttpMethod method = Request.Method;
+    if ((method == hmOptions || method == hmTrace || method == hmPut || method == hmDelete) && requestVersion != pv1_1)
+        throw EHttpException("This request method is supported in HTTP 1.1");
+
+    Request.ContentLength =
+        (method == hmPost || method == hmPut) ? static_cast<std::int32_t>(Request.Source.size()) : -1;
+    Request.Host = uri.Port == "80" ? uri.Host : uri.Host + ":" + uri.Port;
+}
+
+void THttpClient::ConnectIfNeeded() {
+    int port = static_cast<int>(*readDecimal(uri.Port, 1, 65535));
+    if (io.streamOpen() && (uri.Host != connectedHost || port != connectedPort))
+        io.close();
+    if (requestVersion == pv1_0 && Request.Connection.empty())
+        Request.Connection = "keep-alive";
+    // A connection is reused only when the last answer allowed it and left nothing unread behind.
+    if (!previousKeepAlive || io.hasUnread())
+        io.close();
+    if (io.streamOpen())
+        return;
+    io.close();
+    int limit = ConnectTimeout > 0 ? ConnectTimeout : ReadTimeout;
+    std::unique_ptr<IHttpStream> stream = connector(uri.Host, port, limit);
+    if (!stream)
+        throw EHttpSocketError(10057);
+    io.open(std::move(stream));
+    connectedHost = uri.Host;
+    connectedPort = port;
+    previousKeepAlive = true;
+}
+
+void THttpClient::SendRequestHead() {
+    THttpHeaderList& raw = Request.RawHeaders;
+    raw.clear();
+    raw.setValue("Connection", Request.Connection);
+    raw.setValue("Content-Version", Request.ContentVersion);
+    raw.setValue("Content-Encoding", Request.ContentEncoding);
+    raw.setValue("Content-Language", Request.ContentLanguage);
+    raw.setValue("Content-Type", Request.ContentType);
+    if (Request.ContentLength >= 0)
+        raw.setValue("Content-Length", std::to_string(Request.ContentLength));
+    raw.setValue("Cache-control", Request.CacheControl);
+    if (Request.Date)
+        raw.setValue("Date", formatHttpDate(*Request.Date));
+    if (Request.Expires)
+        raw.setValue("Expires", formatHttpDate(*Request.Expires));
+    raw.setValue("Pragma", Request.Pragma);
+    for (const std::string& line : Request.CustomHeaders.lines())
+        raw.addLine(line);
+    raw.setValue("Proxy-Connection", Request.ProxyConnection);
+    raw.setValue("Host", Request.Host);
+    raw.setValue("Accept", Request.Accept);
+    raw.setValue("Accept-Charset", Request.AcceptCharSet);
+    raw.setValue("Accept-Encoding", Request.AcceptEncoding);
+    raw.setValue("Accept-Language", Request.AcceptLanguage);
+    raw.setValue("From", Request.From);
+    raw.setValue("Referer", Request.Referer);
+    raw.setValue("User-Agent", Request.UserAgent);
+    if (Request.LastModified)
+        raw.setValue("If-Modified-Since", formatHttpDate(*Request.LastModified));
+    if (Request.ContentRangeStart != 0 || Request.ContentRangeEnd != 0) {
+        std::string range = "bytes=" + std::to_string(Request.ContentRangeStart) + "-";
+        if (Request.ContentRangeEnd != 0)
+            range += std::to_string(Request.ContentRangeEnd);
+        raw.setValue("Range", range);
+    }
+    if (Request.BasicAuthentication)
+        raw.setValue("Authorization", "Basic " + base64(Request.Username + ":" + Request.Password));
+    if (cookies)
+        raw.setValue("Cookie", cookies->CookieHeaderFor(uri, false));
+
+    std::string head = std::string(methodName(Request.Method)) + " " + escapeTarget(uri.target()) + " HTTP/" +
+                       (requestVersion == pv1_0 ? "1.0" : "1.1") + "\r\n";
+    for (const std::string& line : raw.lines()) {
+        // A line break inside a value would start a header of its own: nothing of the kind is sent.
+        if (hasLineBreak(line))
+            throw EHttpException("Invalid character in request header");
+        if (!line.empty())
+            head += line + "\r\n";
+    }
+    head += "\r\n";
+
+    // The head goes out in one write; a POST or PUT body follows in the same stream of writes, so a small
+    // body leaves in the same packet instead of waiting behind the head.
+    if (Request.Method == hmPost || Request.Method == hmPut)
+        head += Request.Source;
+    io.write(head);
+}
+
+void THttpClient::ReadResponseHead() {
+    Response = THttpResponse{};
+    Response.ResponseText = io.readLine();
+
+    std::size_t total = Response.ResponseText.size();
+    for (;;) {
+        std::string line;
+        try {
+            line = io.readLine();
+        } catch (const EHttpConnClosedGracefully&) {
+            io.close();
+            break;
+        }
+        if (line.empty())
+            break;
+        total += line.size() + 2;
+        if (total > MaxHeaderBlock)
+            throw EHttpException("Header block too large");
+        Response.RawHeaders.addLine(std::move(line));
+    }
+
+    std::string_view status = Response.ResponseText;
+    std::size_t blank = status.find(' ');
+    std::string_view codeText = blank == std::string_view::npos ? std::string_view() : trim(status.substr(blank));
+    codeText = codeText.substr(0, codeText.find(' '));
+    Response.ResponseCode = static_cast<std::int32_t>(readDecimal(codeText, INT32_MIN, INT32_MAX).value_or(-1));
+    std::string_view version = status.size() >= 8 ? status.substr(5, 3) : std::string_view();
+    Response.ResponseVersion = version == "1.1" ? pv1_1 : pv1_0;
+
+    const THttpHeaderList& headers = Response.RawHeaders;
+    Response.Location = headers.value("Location");
+    Response.Server = headers.value("Server");
+    Response.ProxyConnection = headers.value("Proxy-Connection");
+    Response.ContentRange = headers.value("Content-Range");
+    Response.WWWAuthenticate = headers.extract("WWW-Authenticate");
+    Response.ProxyAuthenticate = headers.extract("Proxy-Authenticate");
+    Response.Connection = headers.value("Connection");
+    Response.ContentVersion = headers.value("Content-Version");
+    Response.ContentEncoding = headers.value("Content-Encoding");
+    Response.ContentLanguage = headers.value("Content-Language");
+    Response.ContentType = headers.value("Content-Type");
+    std::optional<std::int64_t> length = readDecimal(headers.value("Content-Length"), 0, INT64_MAX / 2);
+    Response.ContentLength = length.value_or(-1);
+    Response.HasContentLength = length.has_value();
+    Response.Date = parseHttpDate(headers.value("Date"));
+    Response.LastModified = parseHttpDate(headers.value("Last-Modified"));
+    std::string expires = headers.value("Expires");
+    if (std::optional<std::int64_t> seconds = readDecimal(expires, 0, 100LL * 366 * 24 * 3600))
+        Response.Expires =
+            std::chrono::floor<std::chrono::seconds>(std::chrono::system_clock::now()) + std::chrono::seconds(*seconds);
+    else
+        Response.Expires = parseHttpDate(expires);
+    Response.Pragma = headers.value("Pragma");
+}
+
+bool THttpClient::answerKeepAlive() const {
+    if (!io.streamOpen())
+        return false;
+    std::string connection = lower(trim(Response.Connection));
+    std::string proxyConnection = lower(trim(Response.ProxyConnection));
+    if (requestVersion == pv1_0)
+        return connection == "keep-alive" || proxyConnection == "keep-alive";
+    return connection != "close" && proxyConnection != "close";
+}
+
+THttpClient::TDecision THttpClient::DecideOnStatus(std::string& answer, std::size_t startLength) {
+    const int code = Response.ResponseCode;
+    if ((code >= 300 && code <= 399 && code != 304) || !Response.Location.empty()) {
+        std::string target = Response.Location;
+        THttpMethod method = Request.Method;
+        bool accepted = OnRedirect ? OnRedirect(target, method) : HandleRedirects;
+        if (!accepted)
+            refuse();
+        if (io.connected()) {
+            // Read the redirect's own body out of the way; whatever goes wrong there does not matter.
+            std::string dropped;
+            io.ReadTimeout = RedirectBodyTimeout;
+            try {
+                ReadResponseBody(dropped, MaxAnswerSize);
+            } catch (const EHttpException&) {
+                io.close();
+            }
+            io.ReadTimeout = ReadTimeout;
+        }
+        if (HandleRedirects && redirectCount <= RedirectMaximum) {
+            Request.URL = target;
+            Request.Method = method;
+            return dGoToURL;
+        }
+        Response.Location = target;
+        return dExit;
+    }
+    if (code >= 200 && code <= 299) {
+        if (!io.connected())
+            return dUndecided;
+        if (code != 204 && Request.Method != hmHead) {
+            std::size_t used = answer.size() - startLength;
+            ReadResponseBody(answer, MaxAnswerSize - std::min(used, MaxAnswerSize));
+        }
+        return dExit;
+    }
+    // 401 and 407 would need a credentials hook, which this client does not have: refused like the rest.
+    refuse();
+    return dUndecided;
+}
+
+void THttpClient::refuse() {
+    std::string body;
+    const int code = Response.ResponseCode;
+    // 1xx, 204 and 304 answers and answers to HEAD carry no body: waiting for one would only turn the
+    // status into a time-out.
+    bool hasBody = !(code >= 100 && code <= 199) && code != 204 && code != 304 && Request.Method != hmHead;
+    if (io.connected() && hasBody) {
+        io.ReadTimeout = RefusedBodyTimeout;
+        try {
+            ReadResponseBody(body, MaxAnswerSize);
+        } catch (...) {
+            io.ReadTimeout = ReadTimeout;
+            throw;
+        }
+        io.ReadTimeout = ReadTimeout;
+    }
+    throw EHttpProtocolException(Response.ResponseText, code, std::move(body));
+}
+
+void THttpClient::ReadResponseBody(std::string& answer, std::size_t limit) {
+    if (Response.ContentLength > 0) {
+        if (static_cast<std::uint64_t>(Response.ContentLength) > limit)
+            throw EHttpException("Answer too large");
+        // A peer that closes early leaves a shorter body, which is what it sent.
+        io.readBytes(static_cast<std::size_t>(Response.ContentLength), answer);
+        return;
+    }
+    // Transfer codings are case-insensitive: "Chunked" is as chunked as "chunked".
+    if (lower(Response.RawHeaders.value("Transfer-Encoding")).find("chunked") != std::string::npos) {
+        std::size_t total = 0;
+        for (;;) {
+            std::string line = io.readLine();
+            std::string_view sizeLine = trim(line);
+            // The size is the leading hexadecimal digits; an extension may follow with or without a blank.
+            std::size_t digits = 0;
+            std::uint64_t size = 0;
+            while (digits < sizeLine.size() && std::isxdigit(static_cast<unsigned char>(sizeLine[digits]))) {
+                if (size > MaxAnswerSize)
+                    throw EHttpException("Answer too large");
+                char c = static_cast<char>(std::tolower(static_cast<unsigned char>(sizeLine[digits])));
+                size = size * 16 + static_cast<std::uint64_t>(c <= '9' ? c - '0' : c - 'a' + 10);
+                ++digits;
+            }
+            if (digits == 0)
+                throw EHttpException("Invalid chunk size");
+            if (size == 0)
+                break;
+            if (size > limit - total)
+                throw EHttpException("Answer too large");
+            if (!io.readBytes(static_cast<std::size_t>(size), answer))
+                throw EHttpConnClosedGracefully();
+            total += static_cast<std::size_t>(size);
+            io.readLine(); // the CR LF after the chunk
+        }
+        // Trailer lines up to the blank line that ends the body; the body is whole even if the stream ends here.
+        try {
+            std::size_t trailer = 0;
+            for (std::string line = io.readLine(); !line.empty(); line = io.readLine()) {
+                if ((trailer += line.size() + 2) > MaxHeaderBlock)
+                    throw EHttpException("Header block too large");
+            }
+        } catch (const EHttpConnClosedGracefully&) {
+        }
+        return;
+    }
+    if (!Response.HasContentLength)
+        io.readToEnd(answer, limit);
+}
+
+} // namespace qarvia::http

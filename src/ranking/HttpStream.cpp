@@ -1,0 +1,297 @@
+#include "ranking/HttpStream.h"
+
+#include "ranking/HttpErrors.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <vector>
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace qarvia::http {
+
+namespace {
+
+// Polls one descriptor, restarting after signals with the time that is left. False on time-out.
+bool pollFor(int fd, short events, int timeoutMs) {
+    using Clock = std::chrono::steady_clock;
+    auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        int wait = -1;
+        if (timeoutMs > 0) {
+            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+            wait = static_cast<int>(std::max<long long>(left, 0));
+        }
+        pollfd item{fd, events, 0};
+        int n = ::poll(&item, 1, wait);
+        if (n > 0)
+            return true;
+        if (n == 0)
+            return false;
+        if (errno != EINTR)
+            throwSocketError(errno);
+    }
+}
+
+// Opens a non-blocking socket to `address` and waits for the connect. Throws EHttpSocketError.
+int connectTo(const sockaddr_in& address, int timeoutMs) {
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd < 0)
+        throwSocketError(errno);
+    try {
+        if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+            if (errno != EINPROGRESS)
+                throwSocketError(errno);
+            if (!pollFor(fd, POLLOUT, timeoutMs))
+                throw EHttpSocketError(10060);
+            int error = 0;
+            socklen_t length = sizeof error;
+            if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0)
+                throwSocketError(errno);
+            if (error != 0)
+                throwSocketError(error);
+        }
+    } catch (...) {
+        ::close(fd);
+        throw;
+    }
+    return fd;
+}
+
+} // namespace
+
+bool THttpSocketStream::isDottedAddress(const std::string& host) {
+    int parts = 0;
+    std::size_t i = 0;
+    while (i < host.size()) {
+        std::size_t start = i;
+        int value = 0;
+        while (i < host.size() && std::isdigit(static_cast<unsigned char>(host[i])) && i - start < 3)
+            value = value * 10 + (host[i++] - '0');
+        if (i == start || value > 255)
+            return false;
+        ++parts;
+        if (i == host.size())
+            break;
+        if (host[i] != '.' || parts == 4)
+            return false;
+        ++i;
+        if (i == host.size())
+            return false;
+    }
+    return parts == 4;
+}
+
+std::unique_ptr<THttpSocketStream> THttpSocketStream::connect(const std::string& host, int port, int timeoutMs) {
+    if (port <= 0 || port > 65535)
+        throw EHttpSocketError(10049);
+
+    std::string upper(host);
+    std::transform(upper.begin(), upper.end(), upper.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+
+    std::vector<sockaddr_in> addresses;
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    if (upper == "LOCALHOST") {
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        addresses.push_back(address);
+    } else if (isDottedAddress(host)) {
+        ::inet_pton(AF_INET, host.c_str(), &address.sin_addr);
+        addresses.push_back(address);
+    } else {
+        if (host.empty() || host.find('\0') != std::string::npos)
+            throw EHttpSocketError(11001);
+        addrinfo hints{};
+        hints.ai_family = AF_INET;
+        hints.ai_socktype = SOCK_STREAM;
+        addrinfo* found = nullptr;
+        int status = ::getaddrinfo(host.c_str(), nullptr, &hints, &found);
+        if (status != 0)
+            throwResolverError(status, errno);
+        for (addrinfo* item = found; item != nullptr; item = item->ai_next) {
+            if (item->ai_family != AF_INET || item->ai_addrlen < sizeof(sockaddr_in))
+                continue;
+            sockaddr_in resolved;
+            std::memcpy(&resolved, item->ai_addr, sizeof resolved);
+            resolved.sin_port = address.sin_port;
+            addresses.push_back(resolved);
+        }
+        ::freeaddrinfo(found);
+        if (addresses.empty())
+            throw EHttpSocketError(11001);
+    }
+
+    // Try each address in the resolver's order; the last failure is the one reported.
+    for (std::size_t i = 0;; ++i) {
+        try {
+            return std::unique_ptr<THttpSocketStream>(new THttpSocketStream(connectTo(addresses[i], timeoutMs)));
+        } catch (const EHttpSocketError&) {
+            if (i + 1 == addresses.size())
+                throw;
+        }
+    }
+}
+
+THttpSocketStream::~THttpSocketStream() {
+    ::close(fd);
+}
+
+bool THttpSocketStream::waitReadable(int timeoutMs) {
+    return pollFor(fd, POLLIN, timeoutMs);
+}
+
+std::size_t THttpSocketStream::read(char* buffer, std::size_t size) {
+    for (;;) {
+        ssize_t n = ::recv(fd, buffer, size, 0);
+        if (n >= 0)
+            return static_cast<std::size_t>(n);
+        if (errno == EINTR)
+            continue;
+        if (errno != EAGAIN && errno != EWOULDBLOCK)
+            throwSocketError(errno);
+        pollFor(fd, POLLIN, 0);
+    }
+}
+
+void THttpSocketStream::write(const char* data, std::size_t size, int timeoutMs) {
+    while (size > 0) {
+        ssize_t n = ::send(fd, data, size, MSG_NOSIGNAL);
+        if (n >= 0) {
+            data += n;
+            size -= static_cast<std::size_t>(n);
+            continue;
+        }
+        if (errno == EINTR)
+            continue;
+        if (errno != EAGAIN && errno != EWOULDBLOCK)
+            throwSocketError(errno);
+        if (!pollFor(fd, POLLOUT, timeoutMs))
+            throw EHttpSocketError(10060);
+    }
+}
+
+void THttpIOHandler::open(std::unique_ptr<IHttpStream> newStream) {
+    stream = std::move(newStream);
+    buffer.clear();
+    pos = 0;
+}
+
+void THttpIOHandler::close() {
+    stream.reset();
+    buffer.clear();
+    pos = 0;
+}
+
+bool THttpIOHandler::fill() {
+    if (!stream)
+        return false;
+    if (!stream->waitReadable(ReadTimeout))
+        throw EHttpReadTimeout();
+    if (pos > 0 && pos >= buffer.size() / 2) {
+        buffer.erase(0, pos);
+        pos = 0;
+    }
+    std::size_t chunk = std::max<std::size_t>(RecvBufferSize, 1);
+    std::size_t old = buffer.size();
+    buffer.resize(old + chunk);
+    std::size_t n = 0;
+    try {
+        n = stream->read(buffer.data() + old, chunk);
+    } catch (...) {
+        buffer.resize(old);
+        throw;
+    }
+    buffer.resize(old + n);
+    if (n == 0) {
+        // The peer closed: the connection ends here, the bytes already read stay available.
+        stream.reset();
+        return false;
+    }
+    return true;
+}
+
+std::string THttpIOHandler::readLine() {
+    std::size_t searched = 0;
+    for (;;) {
+        std::size_t lf = buffer.find('\n', pos + searched);
+        std::size_t limit = MaxLineLength;
+        if (lf != std::string::npos) {
+            std::size_t end = lf;
+            if (end > pos && buffer[end - 1] == '\r')
+                --end;
+            if (end - pos > limit) {
+                if (MaxLineAction == maException)
+                    throw EHttpMaxLineLengthExceeded();
+                std::string line = buffer.substr(pos, limit);
+                pos += limit;
+                return line;
+            }
+            std::string line = buffer.substr(pos, end - pos);
+            pos = lf + 1;
+            return line;
+        }
+        // No LF yet: a line already longer than the limit (a CR may still precede its LF) is too long now.
+        if (buffered() > limit + 1) {
+            if (MaxLineAction == maException)
+                throw EHttpMaxLineLengthExceeded();
+            std::string line = buffer.substr(pos, limit);
+            pos += limit;
+            return line;
+        }
+        searched = buffered();
+        if (!fill())
+            throw EHttpConnClosedGracefully();
+    }
+}
+
+bool THttpIOHandler::readBytes(std::size_t count, std::string& out) {
+    while (count > 0) {
+        if (buffered() == 0 && !fill())
+            return false;
+        std::size_t take = std::min(count, buffered());
+        out.append(buffer, pos, take);
+        pos += take;
+        count -= take;
+    }
+    return true;
+}
+
+void THttpIOHandler::readToEnd(std::string& out, std::size_t limit) {
+    std::size_t taken = 0;
+    for (;;) {
+        std::size_t take = buffered();
+        if (taken + take > limit)
+            throw EHttpException("Answer too large");
+        out.append(buffer, pos, take);
+        taken += take;
+        pos += take;
+        if (!fill())
+            break;
+    }
+    // Bytes that came with the end of the stream.
+    if (taken + buffered() > limit)
+        throw EHttpException("Answer too large");
+    out.append(buffer, pos, buffered());
+    pos = buffer.size();
+}
+
+void THttpIOHandler::write(const std::string& data) {
+    if (!stream)
+        throw EHttpSocketError(10057);
+    std::size_t piece = std::max<std::size_t>(SendBufferSize, 1);
+    for (std::size_t at = 0; at < data.size(); at += piece)
+        stream->write(data.data() + at, std::min(piece, data.size() - at), ReadTimeout);
+}
+
+} // namespace qarvia::http
