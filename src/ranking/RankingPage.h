@@ -1,0 +1,92 @@
+#pragma once
+
+// The hero ranking tab: looks characters up by name on the game operator's ranking service, shows the
+// matches ten to a page in `herolist`, pages through them, and opens a character's detail page when the
+// user presses on a name.
+//
+// Every exchange is one blocking form POST through `heroRankHttp` on the user-interface thread; the
+// pressed button is disabled while it runs. Failures reach the user through the dialogs seam
+// (ui/Dialogs.h): fixed Chinese texts for unusable answers, the application's error box for transport,
+// protocol and number-conversion errors.
+
+#include "ranking/HttpClient.h"
+#include "ui/RankingControls.h"
+
+#include <QObject>
+#include <QPoint>
+#include <QString>
+
+#include <memory>
+#include <optional>
+#include <string>
+
+class QPushButton;
+
+namespace qarvia {
+
+class RankingPage : public QObject {
+    Q_OBJECT
+
+public:
+    // Takes over the tab's controls (they stay owned by the main window) and sets up `heroRankHttp`.
+    explicit RankingPage(const RankingControls& controls, QObject* parent = nullptr);
+    ~RankingPage() override;
+
+    RankingPage(const RankingPage&) = delete;
+    RankingPage& operator=(const RankingPage&) = delete;
+
+    // The ranking service's base URL ("http://host[:port]", no trailing "/"): the build option
+    // QARVIA_RANK_URL unless the program was started with --rank-url.
+    static QString defaultServiceUrl();
+    static void setDefaultServiceUrl(const QString& url);
+    // Whether url can serve as a base URL: an absolute http URL with a host and no query or fragment.
+    static bool isServiceUrl(const QString& url);
+
+    QString serviceUrl() const { return serviceUrl_; }
+    void setServiceUrl(const QString& url);
+
+    // The state the tab keeps for the whole run.
+    int currentPage() const { return heropage; }
+    int pageCount() const { return heropagecount; }
+    http::THttpClient& httpClient() { return heroRankHttp; }
+
+    // How long a connect and each wait for answer data may take before the request fails.
+    static constexpr int connectTimeoutMs = 15000;
+    static constexpr int readTimeoutMs = 30000;
+
+public slots:
+    void herorankSoBtnClick();
+    void herorank_puClick();
+    void herorank_pdClick();
+    // A press of any mouse button at pos, in the coordinates of the grid's viewport.
+    void herolistMouseDown(Qt::MouseButton button, const QPoint& pos);
+
+signals:
+    // Emitted right before each request is sent, while the button that started it is disabled.
+    void requestStarted();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    struct Answer;
+
+    void search();
+    void turnPage(int step, QPushButton* button);
+    // Sends the form (with a page field when page is set) and reads the answer; nullopt when the answer
+    // holds nothing usable, after telling the user so.
+    std::optional<Answer> exchange(std::optional<int> page);
+    void prepareClient();
+    void fillGrid(const Answer& answer);
+    void showPageNumber();
+    QString detailUrl(const QString& id) const;
+
+    RankingControls c;
+    QString serviceUrl_;
+    int heropage = 1;
+    int heropagecount = 0;
+    bool openingDetail = false;
+    http::THttpClient heroRankHttp;
+};
+
+} // namespace qarvia
