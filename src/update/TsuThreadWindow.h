@@ -31,8 +31,8 @@ public:
     // A call as the worker hands it over: the function and its context. It must not throw.
     using Function = void (*)(void* context);
 
-    TsuMainThreadChannel();
-    ~TsuMainThreadChannel();
+    // `window` must stay acquired (TsuThreadWindow::acquire) until the channel is closed.
+    explicit TsuMainThreadChannel(TsuThreadWindow* window);
     TsuMainThreadChannel(const TsuMainThreadChannel&) = delete;
     TsuMainThreadChannel& operator=(const TsuMainThreadChannel&) = delete;
 
@@ -54,19 +54,17 @@ private:
     enum State : int { Idle, Pending, Taken, Done, Cancelled };
     enum Listen : int { NotListening, Listening, Delivered };
 
-    // Main thread: runs the pending call if there is one that was not cancelled.
-    void runPending();
-
     std::atomic<int> state{Idle};
     std::atomic<int> listen{NotListening};
     Function pendingFunction = nullptr;
     void* pendingContext = nullptr;
     mutable std::mutex postMutex; // orders close() against posting events to the window
     bool closed = false;
-    TsuThreadWindow* window = nullptr; // counted use of the process-wide window
+    TsuThreadWindow* window = nullptr; // not used after close()
 };
 
-// The process-wide receiver on the main thread. Use acquire()/release() (counted, under a lock).
+// The process-wide receiver on the main thread. Use acquire()/release() (counted, under a lock) on the main
+// thread; close every channel made with it before releasing it.
 class TsuThreadWindow : public QObject {
     Q_OBJECT
 public:
@@ -84,7 +82,6 @@ protected:
 private:
     friend class TsuMainThreadChannel;
     TsuThreadWindow() = default;
-    void post(std::shared_ptr<TsuMainThreadChannel> channel);
     // Runs calls of `channel` as long as they come quickly.
     static void serve(const std::shared_ptr<TsuMainThreadChannel>& channel);
 };
