@@ -1,0 +1,126 @@
+#include "app/Application.h"
+
+#include "app/TForm1.h"
+#include "ui/WebView.h"
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QPixmap>
+#include <QTabWidget>
+#include <QTimer>
+
+#include <cstdio>
+#include <cstdlib>
+#include <unistd.h>
+
+namespace qarvia {
+namespace {
+
+constexpr int kPageCount = 5;
+// Time the window is given to lay out and paint before it is grabbed.
+constexpr int kScreenshotSettleMs = 1500;
+
+QString versionText() {
+    return QString::fromLatin1(AppVersion).mid(1); // "v1.1" -> "1.1"
+}
+
+} // namespace
+
+AppOptions parseOptions(const QStringList& arguments) {
+    AppOptions options;
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Qarvia Toolbox: level calculators, hero ranking and the "
+                                                    "publisher's pages for players of Qarvia."));
+    const QCommandLineOption help = parser.addHelpOption();
+    const QCommandLineOption version = parser.addVersionOption();
+    const QCommandLineOption smoke(QStringLiteral("smoke"),
+                                   QStringLiteral("Show the main window, finish start-up and exit with 0."));
+    const QCommandLineOption screenshot(QStringLiteral("screenshot"),
+                                        QStringLiteral("Grab the main window into <file> (PNG) and exit."),
+                                        QStringLiteral("file"));
+    const QCommandLineOption tab(QStringLiteral("tab"),
+                                 QStringLiteral("Page shown for --screenshot, 0 to 4 (default 0)."),
+                                 QStringLiteral("n"), QStringLiteral("0"));
+    const QCommandLineOption rankUrl(QStringLiteral("rank-url"),
+                                     QStringLiteral("Base URL of the hero ranking service."), QStringLiteral("url"));
+    const QCommandLineOption updateUrl(QStringLiteral("update-url"),
+                                       QStringLiteral("Address of the self-update information file."),
+                                       QStringLiteral("url"));
+    parser.addOptions({smoke, screenshot, tab, rankUrl, updateUrl});
+    parser.addPositionalArgument(QStringLiteral("args"), QStringLiteral("Passed on by a self-update restart."),
+                                 QStringLiteral("[args...]"));
+
+    auto fail = [&options](const QString& message) {
+        options.exitNow = true;
+        options.exitCode = 1;
+        options.errorText = message + QLatin1Char('\n');
+        return options;
+    };
+    if (!parser.parse(arguments))
+        return fail(parser.errorText());
+    if (parser.isSet(help)) {
+        options.exitNow = true;
+        options.output = parser.helpText();
+        return options;
+    }
+    if (parser.isSet(version)) {
+        options.exitNow = true;
+        options.output = QStringLiteral("qarvia-toolbox %1\n").arg(versionText());
+        return options;
+    }
+    options.smoke = parser.isSet(smoke);
+    options.screenshotFile = parser.value(screenshot);
+    if (parser.isSet(screenshot) && options.screenshotFile.isEmpty())
+        return fail(QStringLiteral("--screenshot needs a file name."));
+    bool ok = false;
+    options.tab = parser.value(tab).toInt(&ok);
+    if (!ok || options.tab < 0 || options.tab >= kPageCount)
+        return fail(QStringLiteral("--tab must be a page number from 0 to 4."));
+    if (parser.isSet(rankUrl))
+        options.settings.rankUrl = parser.value(rankUrl);
+    if (parser.isSet(updateUrl))
+        options.settings.updateInfoUrl = parser.value(updateUrl);
+    options.positional = parser.positionalArguments();
+    return options;
+}
+
+int runApplication(int argc, char** argv) {
+    // Qt WebEngine refuses to start its sandbox as root.
+    if (geteuid() == 0)
+        setenv("QTWEBENGINE_DISABLE_SANDBOX", "1", 0);
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("qarvia-toolbox"));
+    QApplication::setApplicationVersion(versionText());
+
+    const AppOptions options = parseOptions(QApplication::arguments());
+    if (options.exitNow) {
+        std::fputs(options.output.toLocal8Bit().constData(), stdout);
+        std::fputs(options.errorText.toLocal8Bit().constData(), stderr);
+        return options.exitCode;
+    }
+
+    TForm1 window(options.settings);
+    window.show();
+
+    if (options.smoke) {
+        // Start-up work is done once the window is shown and the banner navigation has started.
+        QTimer::singleShot(0, &app, [] { QApplication::exit(0); });
+    } else if (!options.screenshotFile.isEmpty()) {
+        auto* pages = window.findChild<QTabWidget*>(QStringLiteral("PageControl1"));
+        {
+            // A picture of a page, not the simulator window the page opens when chosen.
+            const QSignalBlocker quiet(pages);
+            pages->setCurrentIndex(options.tab);
+        }
+        QTimer::singleShot(kScreenshotSettleMs, &app, [&window, &options] {
+            const bool saved = window.grab().save(options.screenshotFile, "PNG");
+            if (!saved)
+                std::fprintf(stderr, "Cannot write %s\n", options.screenshotFile.toLocal8Bit().constData());
+            QApplication::exit(saved ? 0 : 1);
+        });
+    }
+    return QApplication::exec();
+}
+
+} // namespace qarvia

@@ -1,0 +1,72 @@
+#pragma once
+
+// The main window: menu, banner, and the five tab pages (experience calculator, soul-pearl fusion, huaxue
+// pills, the simulator tab that opens a window, hero ranking).
+
+#include "app/ProgramSettings.h"
+#include "ui/RankingControls.h"
+
+#include <QMainWindow>
+
+#include <memory>
+
+namespace Ui {
+class TForm1;
+}
+
+namespace qarvia {
+
+class DigitKeyFilter;
+class ExperiencePage;
+class FusionPage;
+class HuaxuePage;
+
+class TForm1 : public QMainWindow {
+    Q_OBJECT
+
+public:
+    explicit TForm1(const ProgramSettings& settings = ProgramSettings::defaults(), QWidget* parent = nullptr);
+    ~TForm1() override;
+
+    TForm1(const TForm1&) = delete;
+    TForm1& operator=(const TForm1&) = delete;
+
+    // The generated form, for pages that drive controls of this window.
+    Ui::TForm1& form() { return *ui; }
+    // The hero-ranking tab's controls.
+    RankingControls rankingControls() const;
+    const ProgramSettings& settings() const { return settings_; }
+
+    // What start-up hands the self-update component: VersionNumber and InfoFileURL.
+    QString versionNumber() const { return QString::fromLatin1(AppVersion); }
+    QString infoFileUrl() const { return InfoFileURL; }
+
+    int lastPageIndex() const { return LastPageIndex; }
+    HuaxuePage* huaxuePage() const { return huaxuePage_; }
+
+public slots:
+    void PageControl1Change(int index);
+    void N2Click();
+    void N31Click();
+    void N3Click();
+
+private:
+    void FormCreate();
+    // Starts the self-update component's check. The update component takes over here; until it is built
+    // in, there is nothing to check.
+    void BeginUpdateCheck();
+    void showSimulatorPage();
+    void centreOnDesktop();
+
+    std::unique_ptr<Ui::TForm1> ui;
+    ProgramSettings settings_;
+    QString InfoFileURL;
+    int LastPageIndex = 0;
+    bool inSimulator_ = false;
+    DigitKeyFilter* digitKeyFilter_ = nullptr;
+    ExperiencePage* experiencePage_ = nullptr;
+    FusionPage* fusionPage_ = nullptr;
+    HuaxuePage* huaxuePage_ = nullptr;
+};
+
+} // namespace qarvia
