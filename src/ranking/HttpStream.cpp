@@ -181,6 +181,13 @@ void THttpSocketStream::write(const char* data, std::size_t size, int timeoutMs)
     }
 }
 
+std::size_t THttpMemoryStream::read(char* buffer, std::size_t size) {
+    std::size_t take = std::min({size, pieceSize, answer.size() - pos});
+    std::memcpy(buffer, answer.data() + pos, take);
+    pos += take;
+    return take;
+}
+
 void THttpIOHandler::open(std::unique_ptr<IHttpStream> newStream) {
     stream = std::move(newStream);
     buffer.clear();

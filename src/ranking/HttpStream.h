@@ -50,6 +50,25 @@ private:
     int fd;
 };
 
+// A stream over bytes in memory: reads give `answer` in pieces of at most `pieceSize` bytes, then the end of
+// the stream; writes are collected. For tests and the fuzz target, and wherever a canned answer will do.
+class THttpMemoryStream : public IHttpStream {
+public:
+    explicit THttpMemoryStream(std::string answer, std::size_t pieceSize = 4096)
+        : answer(std::move(answer)), pieceSize(pieceSize == 0 ? 1 : pieceSize) {}
+    bool waitReadable(int) override { return true; }
+    std::size_t read(char* buffer, std::size_t size) override;
+    void write(const char* data, std::size_t size, int) override { written.append(data, size); }
+
+    const std::string& writtenBytes() const { return written; }
+
+private:
+    std::string answer;
+    std::size_t pieceSize;
+    std::size_t pos = 0;
+    std::string written;
+};
+
 enum TMaxLineAction { maException, maSplit };
 
 // Buffered reading over a stream: lines, counted bytes and everything up to the end of the stream.

@@ -49,6 +49,15 @@ ScriptedServer::Step ScriptedServer::Step::answer(std::string bytes) {
     return step;
 }
 
+ScriptedServer::Step ScriptedServer::Step::answerEach(std::vector<std::string> replies) {
+    Step step;
+    if (!replies.empty()) {
+        step.reply = std::move(replies.front());
+        step.followUps.assign(std::make_move_iterator(replies.begin() + 1), std::make_move_iterator(replies.end()));
+    }
+    return step;
+}
+
 ScriptedServer::Step ScriptedServer::Step::closeEarly() {
     Step step;
     step.action = Action::CloseEarly;
@@ -288,6 +297,12 @@ void ScriptedServer::serve(int fd, const Step& step, std::size_t index) {
                 else
                     alive = writeAll(fd, reply.data() + pos, std::min(step.dripBytes, reply.size() - pos));
             }
+        }
+    }
+
+    if (step.action == Step::Action::Answer) {
+        for (const std::string& followUp : step.followUps) {
+            alive = alive && readRequest(fd, index) && writeAll(fd, followUp.data(), followUp.size());
         }
     }
 

@@ -50,8 +50,12 @@ public:
         bool readRequest = true;
         std::size_t dripBytes = 0;              // > 0: write the reply this many bytes at a time ...
         std::chrono::milliseconds dripDelay{0}; // ... with this pause before each piece
+        // Answer: further requests on the same connection, each read whole and answered with the next of
+        // these, before the stream is ended (for clients that keep a connection alive).
+        std::vector<std::string> followUps;
 
         static Step answer(std::string bytes);
+        static Step answerEach(std::vector<std::string> replies);
         static Step closeEarly();
         static Step reset();
         static Step stall(std::string partialReply = {});
