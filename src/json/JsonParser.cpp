@@ -1,0 +1,992 @@
+#include "json/JsonParser.h"
+
+#include "json/JsonNumbers.h"
+
+#include <cstring>
+#include <limits>
+#include <string>
+
+namespace qarvia::json {
+
+namespace {
+
+// Character classes (on 16-bit units).
+inline bool isBlank(char16_t c) {
+    return c == 0x20 || c == 0x0A || c == 0x0D || c == 0x09 || c == 0x08 || c == 0x0C;
+}
+
+inline bool isReserved(char16_t c) {
+    switch (c) {
+    case 0:
+    case 0x08:
+    case 0x09:
+    case 0x0A:
+    case 0x0C:
+    case 0x0D:
+    case 0x20:
+    case u'"':
+    case u'(':
+    case u')':
+    case u',':
+    case u'.':
+    case u':':
+    case u'[':
+    case u']':
+    case u'{':
+    case u'}':
+        return true;
+    default:
+        return false;
+    }
+}
+
+inline bool isKeywordContinuation(char16_t c) {
+    return c == u'.' || (c >= u'A' && c <= u'Z') || c == u'_' || (c >= u'a' && c <= u'z') || c >= 0x100;
+}
+
+inline bool isNumberChar(char16_t c) {
+    return (c >= u'0' && c <= u'9') || c == u'-' || c == u'.' || c == u'+' || c == u'E' || c == u'e';
+}
+
+inline bool isDigit(char16_t c) {
+    return c >= u'0' && c <= u'9';
+}
+
+inline int hexValue(char16_t c) {
+    if (c >= u'0' && c <= u'9')
+        return c - u'0';
+    if (c >= u'a' && c <= u'f')
+        return c - u'a' + 10;
+    if (c >= u'A' && c <= u'F')
+        return c - u'A' + 10;
+    return -1;
+}
+
+// Reads an optional sign and decimal digits from the start of s (number characters only), skipping '.'
+// when asked. Returns false when the digits overflow 64 bits.
+bool readLeadingInteger(const char16_t* s, size_t n, int64_t& out, bool skipDots) {
+    size_t i = 0;
+    bool negative = false;
+    if (i < n && (s[i] == u'-' || s[i] == u'+'))
+        negative = s[i++] == u'-';
+    uint64_t v = 0;
+    const uint64_t limit = negative ? uint64_t(1) << 63 : (uint64_t(1) << 63) - 1;
+    for (; i < n; ++i) {
+        const char16_t c = s[i];
+        if (c == u'.' && skipDots)
+            continue;
+        if (c < u'0' || c > u'9')
+            break;
+        const unsigned d = unsigned(c - u'0');
+        if (v > (limit - d) / 10)
+            return false;
+        v = v * 10 + d;
+    }
+    out = negative ? static_cast<int64_t>(0 - v) : static_cast<int64_t>(v);
+    return true;
+}
+
+// The longest well-formed real at the start of the token.
+double readLeadingDouble(const char16_t* text, size_t n) {
+    if (n > 0 && text[0] == u'+') {
+        ++text;
+        --n;
+    }
+    char small[64] = {};
+    std::string large;
+    char* s = small;
+    if (n > sizeof small) {
+        large.resize(n);
+        s = large.data();
+    }
+    for (size_t i = 0; i < n; ++i)
+        s[i] = static_cast<char>(text[i]);
+    double d = 0;
+    numbers::readDouble(s, s + n, d);
+    return d;
+}
+
+// Converts a number token. Integers and currency values (a '.' and at most four decimals, no exponent) are
+// exact; everything else, and values too large for 64 bits, become doubles. A token that is not a
+// well-formed number takes the value of its longest well-formed start (1-2 gives 1, --5 gives 0).
+TJsonValue* convertNumber(const char16_t* text, size_t n, bool fractional, int32_t fractionDigits) {
+    int64_t v = 0;
+    if (!fractional) {
+        if (readLeadingInteger(text, n, v, false))
+            return TJsonValue::NewOwnedInteger(v);
+    } else if (fractionDigits >= 0 && fractionDigits <= 4) {
+        static constexpr int64_t scale[] = {10000, 1000, 100, 10, 1};
+        int64_t scaled;
+        if (readLeadingInteger(text, n, v, true) && !__builtin_mul_overflow(v, scale[fractionDigits], &scaled))
+            return TJsonValue::NewOwnedCurrency(scaled);
+    }
+    return TJsonValue::NewOwnedDouble(readLeadingDouble(text, n));
+}
+
+// Calls a method value's callback.
+void callMethod(const IJsonValue& method, const IJsonValue& self, const IJsonValue& param, IJsonValue& result) {
+    if (TJsonMethod* m = method.HasKind(skMethod) ? method.Get()->Payload.Method : nullptr; m && *m)
+        (*m)(self, param, result);
+}
+
+} // namespace
+
+TJsonTokenizer::TJsonTokenizer() {
+    Reset();
+}
+
+TJsonTokenizer::~TJsonTokenizer() {
+    Reset();
+}
+
+void TJsonTokenizer::Reset() {
+    for (int32_t l = level_; l >= 0; --l)
+        frames_[l].Reset();
+    level_ = 0;
+    error_ = peNone;
+    argumentDepth_ = 0;
+}
+
+// One run of the machine. Kept as a class so the hot loop sees its state in locals and members.
+class TJsonRun {
+public:
+    TJsonRun(TJsonTokenizer& t, std::u16string_view text, int64_t length, bool strict, const IJsonValue& context,
+             TJsonPathOptions options, const IJsonValue& put, TJsonKind kind)
+        : t_(t), p_(text.data()), n_(text.size()), limit_(length < 0 ? std::numeric_limits<int64_t>::max() : length),
+          strict_(strict), context_(context), pathMode_(bool(context)), options_(options), put_(put), kind_(kind) {}
+
+    IJsonValue Execute();
+
+private:
+    enum class Step { Consume, Reprocess, Stop, Fail };
+
+    char16_t unitAt(size_t pos) const { return pos < n_ ? p_[pos] : char16_t(0); }
+    Step fail(TJsonParseError e) {
+        t_.error_ = e;
+        return Step::Fail;
+    }
+    void finish(TJsonTokenizerFrame& f, TJsonValue* owned) {
+        f.Current = IJsonValue::Adopt(owned);
+        f.Resume = tsDone;
+        f.State = tsSkipBlank;
+    }
+    Step push(TJsonTokenizerFrame*& f) {
+        if (t_.level_ >= TJsonTokenizer::MaxLevel)
+            return fail(peTooDeep);
+        f = &t_.frames_[++t_.level_];
+        f->Reset();
+        return Step::Reprocess;
+    }
+    bool wordEnds(char16_t c) const;
+    Step pathWord(TJsonTokenizerFrame& f, char16_t c);
+    IJsonValue newOfKind(TJsonKind k) const { return TJsonValue::FromKind(k); }
+
+    // Fast scan of a quoted run: returns the index of the first unit at or after from that needs the slow
+    // path (the quote, a backslash, a control unit) or stop.
+    size_t scanQuoted(size_t from, size_t stop, char16_t quote) const {
+        size_t j = from;
+        while (j < stop) {
+            const char16_t u = p_[j];
+            if (u == quote || u == u'\\' || u < 0x20)
+                break;
+            ++j;
+        }
+        return j;
+    }
+
+    TJsonTokenizer& t_;
+    const char16_t* p_;
+    size_t n_;
+    int64_t limit_;
+    bool strict_;
+    const IJsonValue& context_;
+    bool pathMode_;
+    TJsonPathOptions options_;
+    const IJsonValue& put_;
+    TJsonKind kind_;
+    IJsonValue finished_;
+};
+
+bool TJsonRun::wordEnds(char16_t c) const {
+    if (c == 0)
+        return true;
+    if (t_.level_ == 0)
+        return false;
+    const TJsonTokenizerState parent = t_.frames_[t_.level_ - 1].State;
+    if (parent == tsArrayAdd)
+        return c == u',' || c == u']';
+    if (parent == tsMemberAdd)
+        return c == u',' || c == u'}';
+    return false;
+}
+
+IJsonValue TJsonRun::Execute() {
+    TJsonTokenizer& t = t_;
+    t.offset_ = 0;
+    t.error_ = peNone;
+    TJsonWriterString& scratch = t.scratch_;
+    TJsonTokenizerFrame* f = &t.frames_[t.level_];
+    size_t pos = 0;
+    bool failed = false;
+
+    for (;;) {
+        if (t.offset_ >= limit_) {
+            if (!(t.level_ == 0 && f->State == tsSkipBlank && f->Resume == tsDone))
+                t.error_ = peMoreInput;
+            break;
+        }
+        const char16_t c = unitAt(pos);
+        if (c == u'\t') {
+            t.column_ += 4;
+        } else if (c == u'\n') {
+            ++t.line_;
+            t.column_ = 0;
+        } else {
+            ++t.column_;
+        }
+
+        Step step = Step::Stop;
+    dispatch:
+        switch (f->State) {
+        case tsSkipBlank:
+            if (isBlank(c)) {
+                step = Step::Consume;
+            } else if (c == u'/') {
+                scratch.Restart();
+                scratch.AppendUnit(c);
+                f->State = tsCommentOpen;
+                step = Step::Consume;
+            } else {
+                f->State = f->Resume;
+                goto dispatch;
+            }
+            break;
+
+        case tsValueStart:
+            if (pathMode_ && t.level_ == 0) {
+                if (isDigit(c) && (context_.HasKind(skObject) || context_.HasKind(skArray))) {
+                    // Member names may begin with digits; on an array a number selects an item.
+                    f->Current = context_;
+                    scratch.Restart();
+                    f->State = tsWord;
+                    goto dispatch;
+                }
+                if (c == u'(' && context_.HasKind(skMethod)) {
+                    f->Current = context_;
+                    f->Container = context_;
+                    f->State = tsPathCall;
+                    step = Step::Consume;
+                    break;
+                }
+            }
+            switch (c) {
+            case u'"':
+            case u'\'':
+                f->State = tsString;
+                scratch.Restart();
+                t.quoteChar_ = c;
+                step = Step::Consume;
+                break;
+            case u'-':
+            case u'0':
+            case u'1':
+            case u'2':
+            case u'3':
+            case u'4':
+            case u'5':
+            case u'6':
+            case u'7':
+            case u'8':
+            case u'9':
+                f->State = tsNumber;
+                scratch.Restart();
+                t.fractional_ = false;
+                t.fractionDigits_ = -1;
+                goto dispatch;
+            case u'(':
+                step = Step::Consume;
+                break;
+            case u'n':
+            case u'N':
+                f->State = tsNullWord;
+                scratch.Restart();
+                t.matchPos_ = 0;
+                goto dispatch;
+            case u't':
+            case u'T':
+            case u'f':
+            case u'F':
+                f->State = tsBoolWord;
+                scratch.Restart();
+                t.matchPos_ = 0;
+                goto dispatch;
+            case u'[':
+                f->Current = IJsonValue::Adopt(TJsonValue::NewOwned(skArray));
+                f->State = tsSkipBlank;
+                f->Resume = tsArrayNext;
+                step = Step::Consume;
+                break;
+            case u'{':
+                f->Current = IJsonValue::Adopt(TJsonValue::NewOwned(skObject));
+                f->State = tsSkipBlank;
+                f->Resume = tsMemberStart;
+                step = Step::Consume;
+                break;
+            default:
+                f->State = tsWord;
+                scratch.Restart();
+                goto dispatch;
+            }
+            break;
+
+        case tsDone:
+            if (t.level_ == 0) {
+                step = Step::Stop;
+                break;
+            }
+            finished_ = std::move(f->Current);
+            f->Reset();
+            f = &t.frames_[--t.level_];
+            goto dispatch;
+
+        case tsNullWord:
+        case tsBoolWord: {
+            scratch.AppendUnit(c);
+            const std::u16string_view have = scratch.View();
+            const auto matches = [&](std::u16string_view word) {
+                const size_t k = std::min<size_t>(size_t(t.matchPos_) + 1, word.size());
+                return have.size() >= k && have.substr(0, k) == word.substr(0, k);
+            };
+            std::u16string_view word;
+            if (f->State == tsNullWord) {
+                if (matches(u"null"))
+                    word = u"null";
+            } else if (matches(u"true")) {
+                word = u"true";
+            } else if (matches(u"false")) {
+                word = u"false";
+            }
+            if (word.empty()) {
+                scratch.RemoveLast();
+                f->State = tsWord;
+                goto dispatch;
+            }
+            if (size_t(t.matchPos_) == word.size()) {
+                // c is the unit after the keyword.
+                if (isKeywordContinuation(c)) {
+                    f->State = tsWord;
+                    ++t.matchPos_;
+                    step = Step::Consume;
+                    break;
+                }
+                scratch.RemoveLast();
+                finish(*f,
+                       word[0] == u'n' ? TJsonValue::NewOwned(skNull) : TJsonValue::NewOwnedBoolean(word[0] == u't'));
+                goto dispatch;
+            }
+            ++t.matchPos_;
+            step = Step::Consume;
+            break;
+        }
+
+        case tsCommentOpen:
+            if (c == u'*') {
+                scratch.AppendUnit(c);
+                f->State = tsBlockComment;
+            } else if (c == u'/') {
+                scratch.AppendUnit(c);
+                f->State = tsLineComment;
+            } else {
+                step = fail(peComment);
+                break;
+            }
+            step = Step::Consume;
+            break;
+
+        case tsBlockComment:
+            // The comment text itself is not kept; only its shape matters.
+            if (c == u'*')
+                f->State = tsBlockCommentEnd;
+            step = Step::Consume;
+            break;
+
+        case tsLineComment:
+            if (c == u'\n')
+                f->State = tsSkipBlank;
+            step = Step::Consume;
+            break;
+
+        case tsBlockCommentEnd:
+            // A run of stars still closes at the next slash, as in "/** note **/".
+            if (c != u'*')
+                f->State = c == u'/' ? tsSkipBlank : tsBlockComment;
+            step = Step::Consume;
+            break;
+
+        case tsString:
+        case tsQuotedName:
+            if (c == t.quoteChar_) {
+                if (f->State == tsString) {
+                    finish(*f, TJsonValue::NewOwnedText(scratch.Chars(), size_t(scratch.Used())));
+                } else {
+                    f->MemberName.assign(scratch.View());
+                    f->Resume = tsNameSep;
+                    f->State = tsSkipBlank;
+                }
+                step = Step::Consume;
+            } else if (c == u'\\') {
+                f->Resume = f->State;
+                f->State = tsEscape;
+                step = Step::Consume;
+            } else if (c < 0x20) {
+                scratch.AppendUnit(c);
+                step = Step::Consume;
+            } else {
+                // Ordinary units: take the whole run up to the next unit that needs attention.
+                const int64_t room = limit_ - t.offset_;
+                const size_t stop = size_t(room) < n_ - pos ? pos + size_t(room) : n_;
+                const size_t j = scanQuoted(pos + 1, stop, t.quoteChar_);
+                if (j < stop && p_[j] == t.quoteChar_ && scratch.Used() == 0) {
+                    // The whole text is here: build the value straight from the input.
+                    if (f->State == tsString) {
+                        finish(*f, TJsonValue::NewOwnedText(p_ + pos, j - pos));
+                    } else {
+                        f->MemberName.assign(p_ + pos, j - pos);
+                        f->Resume = tsNameSep;
+                        f->State = tsSkipBlank;
+                    }
+                    t.column_ += int64_t(j - pos); // the units after c, and the closing quote
+                    t.offset_ += int64_t(j + 1 - pos);
+                    pos = j + 1;
+                    continue;
+                }
+                scratch.Append(p_ + pos, int64_t(j - pos));
+                t.column_ += int64_t(j - pos - 1);
+                t.offset_ += int64_t(j - pos);
+                pos = j;
+                continue;
+            }
+            break;
+
+        case tsEscape:
+            switch (c) {
+            case u'b':
+                scratch.AppendUnit(0x08);
+                f->State = f->Resume;
+                break;
+            case u'f':
+                scratch.AppendUnit(0x0C);
+                f->State = f->Resume;
+                break;
+            case u'n':
+                scratch.AppendUnit(0x0A);
+                f->State = f->Resume;
+                break;
+            case u'r':
+                scratch.AppendUnit(0x0D);
+                f->State = f->Resume;
+                break;
+            case u't':
+                scratch.AppendUnit(0x09);
+                f->State = f->Resume;
+                break;
+            case u'u':
+                t.escapeValue_ = 0;
+                t.matchPos_ = 0;
+                f->State = tsUnicodeEscape;
+                break;
+            case u'x':
+                t.escapeValue_ = 0;
+                t.matchPos_ = 0;
+                f->State = tsHexEscape;
+                break;
+            default:
+                scratch.AppendUnit(c);
+                f->State = f->Resume;
+                break;
+            }
+            step = Step::Consume;
+            break;
+
+        case tsUnicodeEscape:
+        case tsHexEscape: {
+            const int d = hexValue(c);
+            if (d < 0) {
+                step = fail(peString);
+                break;
+            }
+            const int digits = f->State == tsUnicodeEscape ? 4 : 2;
+            t.escapeValue_ = char16_t(t.escapeValue_ | (d << (4 * (digits - 1 - t.matchPos_))));
+            if (++t.matchPos_ == digits) {
+                scratch.AppendUnit(t.escapeValue_);
+                f->State = f->Resume;
+            }
+            step = Step::Consume;
+            break;
+        }
+
+        case tsWord:
+            if (pathMode_) {
+                step = pathWord(*f, c);
+                if (step == Step::Reprocess)
+                    goto dispatch;
+                break;
+            }
+            if (c >= 0x100) {
+                scratch.AppendUnit(c);
+                step = Step::Consume;
+            } else if (wordEnds(c)) {
+                if (strict_) {
+                    step = fail(peString);
+                    break;
+                }
+                scratch.TrimEnd();
+                finish(*f, TJsonValue::NewOwnedText(scratch.Chars(), size_t(scratch.Used())));
+                goto dispatch;
+            } else if (c == u'\\') {
+                f->Resume = tsWord;
+                f->State = tsEscape;
+                step = Step::Consume;
+            } else {
+                scratch.AppendUnit(c);
+                step = Step::Consume;
+            }
+            break;
+
+        case tsNumber: {
+            if (!isNumberChar(c)) {
+                finish(*f, convertNumber(scratch.Chars(), size_t(scratch.Used()), t.fractional_, t.fractionDigits_));
+                goto dispatch;
+            }
+            // Take the run of number characters at once.
+            const int64_t room = limit_ - t.offset_;
+            const size_t stop = size_t(room) < n_ - pos ? pos + size_t(room) : n_;
+            size_t j = pos;
+            bool fractional = t.fractional_;
+            int32_t fractionDigits = t.fractionDigits_;
+            for (; j < stop; ++j) {
+                const char16_t u = p_[j];
+                if (u >= u'0' && u <= u'9') {
+                    if (fractional && fractionDigits >= 0 && ++fractionDigits > 4)
+                        fractionDigits = -1;
+                } else if (u == u'.') {
+                    fractional = true;
+                    fractionDigits = 0;
+                } else if (u == u'E' || u == u'e') {
+                    fractional = true;
+                    fractionDigits = -1;
+                } else if (u != u'-' && u != u'+') {
+                    break;
+                }
+            }
+            t.fractional_ = fractional;
+            t.fractionDigits_ = fractionDigits;
+            t.column_ += int64_t(j - pos - 1);
+            t.offset_ += int64_t(j - pos);
+            if (j < stop && scratch.Used() == 0) {
+                finish(*f, convertNumber(p_ + pos, j - pos, fractional, fractionDigits));
+            } else {
+                scratch.Append(p_ + pos, int64_t(j - pos));
+            }
+            pos = j;
+            continue; // the unit at j is read afresh, as a reprocessed unit would be
+        }
+
+        case tsArrayNext:
+            if (c == u']') {
+                f->Resume = tsDone;
+                f->State = tsSkipBlank;
+                step = Step::Consume;
+                break;
+            }
+            f->State = tsArrayAdd;
+            step = push(f);
+            if (step == Step::Reprocess)
+                goto dispatch;
+            break;
+
+        case tsArrayAdd:
+            f->Current.Get()->Payload.Array->AppendOwned(finished_.Detach());
+            f->Resume = tsArraySep;
+            f->State = tsSkipBlank;
+            goto dispatch;
+
+        case tsArraySep:
+            if (c == u']') {
+                f->Resume = tsDone;
+            } else if (c == u',') {
+                f->Resume = tsArrayNext;
+            } else {
+                step = fail(peArray);
+                break;
+            }
+            f->State = tsSkipBlank;
+            step = Step::Consume;
+            break;
+
+        case tsMemberStart:
+            if (c == u'}') {
+                f->Resume = tsDone;
+                f->State = tsSkipBlank;
+                step = Step::Consume;
+            } else if (c == u'"' || c == u'\'') {
+                t.quoteChar_ = c;
+                scratch.Restart();
+                f->State = tsQuotedName;
+                step = Step::Consume;
+            } else if (c < 0x100 && (strict_ || isReserved(c))) {
+                step = fail(peMemberName);
+            } else {
+                f->State = tsBareName;
+                scratch.Restart();
+                goto dispatch;
+            }
+            break;
+
+        case tsBareName:
+            if (c == 0 || c == u':') {
+                f->MemberName.assign(scratch.View());
+                f->Resume = tsNameSep;
+                f->State = tsSkipBlank;
+                goto dispatch;
+            }
+            if (c == u'\\') {
+                f->Resume = tsBareName;
+                f->State = tsEscape;
+            } else {
+                scratch.AppendUnit(c);
+            }
+            step = Step::Consume;
+            break;
+
+        case tsNameSep:
+            if (c != u':') {
+                step = fail(peMemberColon);
+                break;
+            }
+            f->Resume = tsMemberValue;
+            f->State = tsSkipBlank;
+            step = Step::Consume;
+            break;
+
+        case tsMemberValue:
+            f->State = tsMemberAdd;
+            step = push(f);
+            if (step == Step::Reprocess)
+                goto dispatch;
+            break;
+
+        case tsMemberAdd:
+            f->Current.Get()->Payload.Object->StoreOwned(f->MemberName, finished_.Detach());
+            f->MemberName.clear();
+            f->Resume = tsMemberSep;
+            f->State = tsSkipBlank;
+            goto dispatch;
+
+        case tsMemberSep:
+            if (c == u'}') {
+                f->Resume = tsDone;
+            } else if (c == u',') {
+                f->Resume = tsMemberStart;
+            } else {
+                step = fail(peMemberSep);
+                break;
+            }
+            f->State = tsSkipBlank;
+            step = Step::Consume;
+            break;
+
+        case tsPathMember:
+        case tsPathIndex: {
+            const bool member = f->State == tsPathMember;
+            const TJsonKind want = member ? skObject : skArray;
+            if (!f->Current) {
+                TJsonMemberTable* table = f->Container.ToObject();
+                if (!(options_ & poCreatePath) || !table || scratch.Used() == 0) {
+                    step = fail(member ? pePathObject : pePathArray);
+                    break;
+                }
+                f->Current = newOfKind(want);
+                table->Store(scratch.View(), f->Current);
+            } else if (!f->Current.HasKind(want)) {
+                step = fail(member ? pePathObject : pePathArray);
+                break;
+            }
+            scratch.Restart();
+            f->State = member ? tsWord : tsIndexValue;
+            goto dispatch;
+        }
+
+        case tsPathCall:
+            if (!f->Current.HasKind(skMethod) || !f->Current.Get()->Payload.Method) {
+                step = fail(pePathMethod);
+                break;
+            }
+            scratch.Restart();
+            f->Pending = newOfKind(skArray);
+            f->State = tsArgValue;
+            goto dispatch;
+
+        case tsIndexValue:
+        case tsArgValue:
+            if (c == (f->State == tsIndexValue ? u']' : u')')) {
+                f->State = tsWord;
+                step = Step::Consume;
+                break;
+            }
+            f->State = f->State == tsIndexValue ? tsIndexPut : tsArgPut;
+            ++t.argumentDepth_;
+            step = push(f);
+            if (step == Step::Reprocess)
+                goto dispatch;
+            break;
+
+        case tsIndexPut:
+            --t.argumentDepth_;
+            f->Pending = std::move(finished_);
+            scratch.Restart();
+            f->Resume = tsWord;
+            f->State = tsSkipBlank;
+            step = c == u']' ? Step::Consume : fail(pePathArray);
+            break;
+
+        case tsArgPut: {
+            --t.argumentDepth_;
+            TJsonArray* args = f->Pending.ToArray();
+            if (args)
+                args->AppendOwned(finished_.Detach());
+            if (c == u')') {
+                if (args && args->ItemCount() == 1)
+                    f->Pending = args->ItemAt(0);
+                scratch.Restart();
+                f->Resume = tsWord;
+                f->State = tsSkipBlank;
+                step = Step::Consume;
+            } else if (c == u',') {
+                scratch.Restart();
+                f->Resume = tsArgValue;
+                f->State = tsSkipBlank;
+                step = Step::Consume;
+            } else {
+                // Stay in the argument state so a further call cannot count the depth down twice.
+                ++t.argumentDepth_;
+                step = fail(pePathMethod);
+            }
+            break;
+        }
+        }
+
+        if (step == Step::Consume) {
+            ++t.offset_;
+            ++pos;
+            if (c == 0) {
+                if (f->State != tsDone && f->Resume != tsDone)
+                    t.error_ = peEndOfText;
+                break;
+            }
+            continue;
+        }
+        if (step == Step::Fail) {
+            failed = true;
+            break;
+        }
+        break; // Stop
+    }
+
+    if (t.error_ == peMoreInput)
+        return {}; // the caller may feed the rest of the text to the same tokenizer
+    if (failed || t.error_ != peNone) {
+        // Nothing of the partly built tree survives a syntax error.
+        const TJsonParseError e = t.error_;
+        t.Reset();
+        t.error_ = e;
+        return {};
+    }
+    if ((options_ & poCallMethod) && f->Current.HasKind(skMethod) && f->Current.Get()->Payload.Method) {
+        IJsonValue result;
+        const IJsonValue method = f->Current;
+        callMethod(method, f->Container, put_, result);
+        return result;
+    }
+    return f->Current;
+}
+
+TJsonRun::Step TJsonRun::pathWord(TJsonTokenizerFrame& f, char16_t c) {
+    TJsonWriterString& scratch = t_.scratch_;
+    if (!isReserved(c)) {
+        scratch.AppendUnit(c);
+        return Step::Consume;
+    }
+    f.OuterContainer = f.Container;
+    f.Container = f.Current ? f.Current : context_;
+    const bool separator = c == u'.' || c == u'[' || c == u'(';
+    const bool atTop = t_.argumentDepth_ == 0;
+    const IJsonValue& container = f.Container;
+
+    switch (container.GetKind()) {
+    case skObject: {
+        TJsonMemberTable* table = container.ToObject();
+        const std::u16string_view name = scratch.View();
+        if (!name.empty())
+            f.Current = table->Lookup(name);
+        if (separator) {
+            f.State = c == u'.' ? tsPathMember : c == u'[' ? tsPathIndex : tsPathCall;
+            return Step::Consume;
+        }
+        if (atTop && !name.empty()) {
+            if (options_ & poPutValue) {
+                table->Store(name, put_);
+                f.Current = table->Lookup(name);
+            } else if (options_ & poDelete) {
+                f.Current = table->Extract(name);
+            } else if (!f.Current && (options_ & poCreatePath)) {
+                table->Store(name, newOfKind(kind_));
+                f.Current = table->Lookup(name);
+            }
+        }
+        f.State = tsDone;
+        return Step::Reprocess;
+    }
+
+    case skArray: {
+        TJsonArray* array = container.ToArray();
+        if (!f.Pending && scratch.Used() > 0 && container == context_) {
+            // A whole number as the first segment on an array selects that item.
+            int64_t index = 0;
+            const std::u16string_view digits = scratch.View();
+            bool allDigits = true;
+            for (char16_t u : digits)
+                allDigits = allDigits && isDigit(u);
+            if (allDigits && numbers::textToInteger(digits, index)) {
+                f.Pending = TJsonValue::FromInteger(index);
+                scratch.Restart();
+            }
+        }
+        if (f.Pending) {
+            const IJsonValue indexValue = std::move(f.Pending);
+            f.Pending.Reset();
+            if (!indexValue.HasKind(skInteger) || indexValue.ToInteger() < 0 ||
+                indexValue.ToInteger() >= std::numeric_limits<int32_t>::max())
+                return fail(pePathIndex);
+            const auto index = static_cast<int32_t>(indexValue.ToInteger());
+            f.Current = array->ItemAt(index);
+            if (c == u'.' || c == u'[') {
+                if (!f.Current) {
+                    if (!(options_ & poCreatePath))
+                        return fail(c == u'.' ? pePathObject : pePathArray);
+                    f.Current = newOfKind(c == u'.' ? skObject : skArray);
+                    array->SetItemAt(index, f.Current);
+                }
+                scratch.Restart();
+                if (c == u'[')
+                    f.State = tsPathIndex;
+                return Step::Consume;
+            }
+            if (c == u'(') {
+                f.State = tsPathCall;
+                return Step::Consume;
+            }
+            if (atTop && (options_ & poPutValue)) {
+                array->SetItemAt(index, put_);
+                f.Current = put_;
+            } else if (atTop && (options_ & poDelete)) {
+                f.Current = array->RemoveAt(index);
+            } else if (atTop && !f.Current && (options_ & poCreatePath)) {
+                f.Current = newOfKind(kind_);
+                array->SetItemAt(index, f.Current);
+            }
+            f.State = tsDone;
+            return Step::Reprocess;
+        }
+        const auto lastItem = [&] { return array->ItemAt(array->ItemCount() - 1); };
+        if (separator) {
+            if (options_ & poPutValue) {
+                if (c == u'(') {
+                    f.Current.Reset();
+                } else {
+                    f.Current = newOfKind(c == u'.' ? skObject : skArray);
+                    array->Append(f.Current);
+                }
+            } else {
+                f.Current = lastItem();
+            }
+            if (c == u'.') {
+                if (!f.Current.HasKind(skObject))
+                    return fail(pePathObject);
+                scratch.Restart();
+            } else {
+                f.State = c == u'[' ? tsPathIndex : tsPathCall;
+            }
+            return Step::Consume;
+        }
+        if (atTop && (options_ & poPutValue)) {
+            array->Append(put_);
+            f.Current = put_;
+        } else if (scratch.Used() == 0) {
+            if (atTop && (options_ & poDelete)) {
+                f.Current = array->RemoveAt(array->ItemCount() - 1);
+            } else {
+                f.Current = lastItem();
+                if (!f.Current && atTop && (options_ & poCreatePath)) {
+                    f.Current = newOfKind(kind_);
+                    array->Append(f.Current);
+                }
+            }
+        }
+        f.State = tsDone;
+        return Step::Reprocess;
+    }
+
+    case skMethod: {
+        if (separator) {
+            f.Current.Reset();
+            callMethod(container, f.OuterContainer, f.Pending, f.Current);
+            f.Pending.Reset();
+            scratch.Restart();
+            if (c == u'(')
+                f.State = tsPathCall;
+            else if (c == u'[')
+                f.State = tsPathIndex;
+            return Step::Consume;
+        }
+        if (atTop && (options_ & poPutValue))
+            return fail(pePathMethod);
+        f.Current.Reset();
+        callMethod(container, f.OuterContainer, f.Pending, f.Current);
+        f.Pending.Reset();
+        f.State = tsDone;
+        return Step::Reprocess;
+    }
+
+    default:
+        // A path cannot go on through a null, boolean, number or string.
+        return Step::Consume;
+    }
+}
+
+IJsonValue ParseWithTokenizer(TJsonTokenizer& tokenizer, std::u16string_view text, int64_t length, bool strict,
+                              const IJsonValue& context, TJsonPathOptions options, const IJsonValue& putValue,
+                              TJsonKind kind) {
+    TJsonRun run(tokenizer, text, length, strict, context, options, putValue, kind);
+    return run.Execute();
+}
+
+IJsonValue ParseString(std::u16string_view text, bool strict, bool partial, const IJsonValue& context,
+                       TJsonPathOptions options, const IJsonValue& putValue, TJsonKind kind) {
+    TJsonTokenizer tokenizer;
+    IJsonValue result = ParseWithTokenizer(tokenizer, text, -1, strict, context, options, putValue, kind);
+    if (tokenizer.Error() != peNone)
+        return {};
+    if (!partial) {
+        const auto at = static_cast<size_t>(tokenizer.Offset());
+        if (at < text.size() && text[at] != 0)
+            return {};
+    }
+    return result;
+}
+
+IJsonValue ParseText(std::u16string_view text) {
+    return ParseString(text, false, true);
+}
+
+} // namespace qarvia::json
