@@ -1,0 +1,419 @@
+#include "update/TsuCustomHTTP.h"
+
+#include "ScriptedServer.h"
+
+#include <QCoreApplication>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+namespace qarvia::update {
+namespace {
+
+using qarvia::test::ScriptedServer;
+using Step = ScriptedServer::Step;
+namespace fs = std::filesystem;
+
+std::string response(const std::string& status, const std::string& body, const std::string& extraHeaders = {},
+                     bool withLength = true) {
+    std::string text = "HTTP/1.1 " + status + "\r\n" + extraHeaders;
+    if (withLength)
+        text += "Content-Length: " + std::to_string(body.size()) + "\r\n";
+    return text + "Connection: close\r\n\r\n" + body;
+}
+
+std::string patternBody(std::size_t size) {
+    std::string body(size, '\0');
+    for (std::size_t i = 0; i < size; ++i)
+        body[i] = static_cast<char>('a' + (i * 7 + i / 4096) % 26);
+    return body;
+}
+
+bool processEventsUntil(const std::function<bool()>& condition, int timeoutMs = 10000) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > until)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    return true;
+}
+
+// Records every closing outcome and where each handler ran.
+class TransferTest : public testing::Test {
+protected:
+    void SetUp() override {
+        dir = fs::temp_directory_path() / ("qarvia-transfer-" + std::to_string(getpid()) + "-" +
+                                           testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::create_directories(dir);
+        http.OnDone = [this](const std::string& type, TsuTransferStream& stream, std::int64_t total) {
+            record("done");
+            contentType = type;
+            body = stream.readAll();
+            position = stream.position();
+            totalBytes = total;
+        };
+        http.OnConnLost = [this](const std::string&, TsuTransferStream& stream, std::int64_t read, std::int64_t size) {
+            record("connection lost");
+            body = stream.readAll();
+            totalBytes = read;
+            announced = size;
+        };
+        http.OnHostUnreachable = [this] { record("host unreachable"); };
+        http.OnHTTPError = [this](int status, TsuTransferStream& stream) {
+            record("http error " + std::to_string(status));
+            body = stream.readAll();
+        };
+        http.OnSkipped = [this] { record("skipped"); };
+    }
+    void TearDown() override { fs::remove_all(dir); }
+
+    void record(const std::string& outcome) {
+        outcomes.push_back(outcome);
+        if (QThread::currentThread() != QCoreApplication::instance()->thread())
+            offMainThread = true;
+    }
+
+    // Starts the transfer and waits until it ended in an outcome.
+    std::string fetch(const std::string& url, const std::string& output = {}) {
+        http.URL = url;
+        http.OutputFileName = output;
+        outcomes.clear();
+        EXPECT_TRUE(http.StartTransfer());
+        EXPECT_TRUE(processEventsUntil([this] { return !outcomes.empty() && !http.Active(); }));
+        return outcomes.empty() ? std::string("(none)") : outcomes.front();
+    }
+
+    fs::path dir;
+    TsuCustomHTTP http;
+    std::vector<std::string> outcomes;
+    bool offMainThread = false;
+    std::string body;
+    std::string contentType;
+    std::int64_t position = -1;
+    std::int64_t totalBytes = -1;
+    std::int64_t announced = -1;
+};
+
+TEST_F(TransferTest, EachResponseEndsInItsOutcome) {
+    struct Case {
+        const char* name;
+        Step step;
+        bool toFile;
+        std::string outcome;
+        std::string body;
+    };
+    const std::string hello = "hello, world";
+    const Case cases[] = {
+        {"with length", Step::answer(response("200 OK", hello, "Content-Type: text/plain\r\n")), false, "done", hello},
+        {"without length", Step::answer(response("200 OK", hello, {}, false)), false, "done", hello},
+        {"to a file", Step::answer(response("200 OK", hello)), true, "done", hello},
+        {"short body", Step::answer(response("200 OK", hello).substr(0, response("200 OK", hello).size() - 3)), false,
+         "connection lost", hello.substr(0, hello.size() - 3)},
+        {"short body to a file",
+         Step::answer(response("200 OK", hello).substr(0, response("200 OK", hello).size() - 5)), true,
+         "connection lost", hello.substr(0, hello.size() - 5)},
+        {"not found", Step::answer(response("404 Not Found", "missing page")), true, "http error 404", "missing page"},
+        {"server error", Step::answer(response("500 Internal Server Error", "")), false, "http error 500", ""},
+        {"closed at once", Step::closeEarly(), false, "host unreachable", ""},
+        {"reset", Step::reset(), false, "host unreachable", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedServer server({c.step});
+        const std::string output = (dir / "out.bin").string();
+        body.clear();
+        EXPECT_EQ(fetch(server.url("/file.bin"), c.toFile ? output : std::string()), c.outcome);
+        EXPECT_EQ(outcomes.size(), 1u);
+        EXPECT_EQ(body, c.body);
+        // A file is left only by a good status; an HTTP error leaves none behind.
+        EXPECT_EQ(fs::exists(output), c.toFile && c.outcome != "http error 404");
+        fs::remove(output);
+    }
+    EXPECT_FALSE(offMainThread);
+}
+
+TEST_F(TransferTest, RequestLineAndHeaders) {
+    ScriptedServer server({Step::answer(response("200 OK", "x"))});
+    http.CacheOptions = DefaultCacheOptions + TsuCacheOption::coPragmaNoCache;
+    const std::string url = "127.0.0.1:" + std::to_string(server.port()) + "/upt.inf?d=1 2&p=50%&k=%26";
+    EXPECT_EQ(fetch(url), "done");
+    ASSERT_TRUE(server.waitForFinished(1));
+    const std::string request = server.request(0);
+    EXPECT_EQ(request.substr(0, request.find("\r\n")), "GET /upt.inf?d=1%202&p=50%25&k=%26 HTTP/1.1");
+    EXPECT_NE(request.find("\r\nPragma: no-cache\r\n"), std::string::npos) << request;
+    EXPECT_NE(request.find("\r\nCache-Control: no-cache\r\n"), std::string::npos) << request;
+    EXPECT_NE(request.find("\r\nAccept: text/html, */*\r\n"), std::string::npos) << request;
+    EXPECT_NE(request.find("\r\nUser-Agent: " + http.Agent + "\r\n"), std::string::npos) << request;
+}
+
+TEST_F(TransferTest, UnreachableHostsAndUnusableURLs) {
+    std::uint16_t closedPort = 0;
+    {
+        ScriptedServer server;
+        closedPort = server.port();
+    }
+    EXPECT_EQ(fetch("http://127.0.0.1:" + std::to_string(closedPort) + "/"), "host unreachable");
+    EXPECT_EQ(fetch("http://127.0.0.1:99999/"), "host unreachable");
+    EXPECT_EQ(fetch("ftp://127.0.0.1/x"), "host unreachable");
+    EXPECT_FALSE(http.LastErrorText().empty());
+}
+
+TEST_F(TransferTest, FileURLs) {
+    const std::string content = patternBody(10000);
+    const fs::path source = dir / "source file.bin";
+    std::ofstream(source, std::ios::binary) << content;
+    std::vector<std::int64_t> reads;
+    http.OnProgress = [&](const TsuHTTPProgress& p) { reads.push_back(p.BytesRead); };
+    EXPECT_EQ(fetch("file://" + source.string()), "done");
+    EXPECT_EQ(body, content);
+    EXPECT_EQ(totalBytes, 10000);
+    EXPECT_EQ(http.StatusCode(), 200);
+    EXPECT_EQ(reads, (std::vector<std::int64_t>{4096, 8192, 10000}));
+
+    EXPECT_EQ(fetch("file://" + (dir / "source%20file.bin").string(), (dir / "copy.bin").string()), "done");
+    EXPECT_EQ(body, content);
+    EXPECT_EQ(fetch("file://" + (dir / "missing.bin").string(), (dir / "copy2.bin").string()), "http error 404");
+    EXPECT_FALSE(fs::exists(dir / "copy2.bin"));
+    EXPECT_EQ(fetch("file://" + dir.string()), "http error 404");
+}
+
+TEST_F(TransferTest, HeadersHandlerSeesTheResponseAndMaySkip) {
+    const std::string headers = "Content-Type: application/octet-stream\r\nContent-Language: zh\r\n"
+                                "Last-Modified: Sun, 06 Nov 1994 08:49:37 GMT\r\nETag: \"v1\"\r\n";
+    ScriptedServer server(
+        {Step::answer(response("200 OK", "payload", headers)), Step::answer(response("200 OK", "payload", headers))});
+    TsuHTTPHeaders seen;
+    bool keepGoing = false;
+    http.OnHeaders = [&](const TsuHTTPHeaders& h, bool& Continue) {
+        seen = h;
+        EXPECT_TRUE(Continue);
+        Continue = keepGoing;
+    };
+    const std::string output = (dir / "skipped.bin").string();
+    EXPECT_EQ(fetch(server.url("/a.bin"), output), "skipped");
+    EXPECT_FALSE(fs::exists(output));
+    EXPECT_EQ(seen.StatusCode, 200);
+    EXPECT_EQ(seen.ContentType, "application/octet-stream");
+    EXPECT_EQ(seen.ContentLanguage, "zh");
+    EXPECT_EQ(seen.ContentLength, 7);
+    EXPECT_EQ(seen.ETag, "\"v1\"");
+    EXPECT_EQ(seen.LastModifiedGMT, 784111777);
+    EXPECT_NE(seen.RawHeaders.find("HTTP/1.1 200 OK\r\n"), std::string::npos);
+
+    keepGoing = true;
+    EXPECT_EQ(fetch(server.url("/a.bin"), output), "done");
+    EXPECT_EQ(body, "payload");
+    EXPECT_EQ(contentType, "application/octet-stream");
+}
+
+TEST_F(TransferTest, PasswordRequestRetriesWithTheNewLogin) {
+    ScriptedServer server(
+        {Step::answer(response("401 Unauthorized", "no", "WWW-Authenticate: Basic realm=\"Updates\"\r\n")),
+         Step::answer(response("200 OK", "secret"))});
+    std::string realm;
+    int asked = 0;
+    http.OnPasswordRequest = [&](const std::string& r, bool& TryAgain) {
+        realm = r;
+        ++asked;
+        http.HTTPUsername = "user";
+        http.HTTPPassword = "pass";
+        TryAgain = true;
+    };
+    EXPECT_EQ(fetch(server.url("/protected")), "done");
+    EXPECT_EQ(body, "secret");
+    EXPECT_EQ(asked, 1);
+    EXPECT_EQ(realm, "Updates");
+    ASSERT_TRUE(server.waitForFinished(2));
+    EXPECT_EQ(server.request(0).find("Authorization:"), std::string::npos);
+    EXPECT_NE(server.request(1).find("\r\nAuthorization: Basic dXNlcjpwYXNz\r\n"), std::string::npos)
+        << server.request(1);
+
+    // Declined: the 401 is an HTTP error like any other.
+    ScriptedServer refusing({Step::answer(response("401 Unauthorized", "no"))});
+    http.OnPasswordRequest = [&](const std::string&, bool& TryAgain) { TryAgain = false; };
+    EXPECT_EQ(fetch(refusing.url("/protected")), "http error 401");
+}
+
+TEST_F(TransferTest, LargeFileReportsEveryBlockWhileTheWorkerWaits) {
+    const std::size_t size = 3 * 1024 * 1024 + 1000;
+    const std::string content = patternBody(size);
+    ScriptedServer server({Step::answer(response("200 OK", content))});
+    int reports = 0;
+    std::int64_t previous = 0;
+    int lastPercent = -1;
+    bool consistent = true;
+    http.OnProgress = [&](const TsuHTTPProgress& p) {
+        ++reports;
+        // The worker waits: nothing moved since this block was written.
+        consistent = consistent && p.BytesRead == http.Downloaded() && p.Stream->size() == p.BytesRead &&
+                     p.BytesRead - previous == std::min<std::int64_t>(4096, std::int64_t(size) - previous) &&
+                     p.Size == std::int64_t(size) && p.PercentsDone >= lastPercent &&
+                     QThread::currentThread() == QCoreApplication::instance()->thread();
+        previous = p.BytesRead;
+        lastPercent = p.PercentsDone;
+    };
+    const std::string output = (dir / "big.bin").string();
+    EXPECT_EQ(fetch(server.url("/big.bin"), output), "done");
+    EXPECT_TRUE(consistent);
+    EXPECT_EQ(reports, int((size + 4095) / 4096));
+    EXPECT_EQ(lastPercent, 100);
+    EXPECT_EQ(totalBytes, std::int64_t(size));
+    EXPECT_EQ(position, 0);
+    EXPECT_TRUE(body == content);
+
+    // Another buffer size gives blocks of that size.
+    http.setTransferBufferSize(100);
+    EXPECT_EQ(http.TransferBufferSize(), 255);
+    http.setTransferBufferSize(65536);
+    reports = 0;
+    previous = 0;
+    http.OnProgress = [&](const TsuHTTPProgress& p) {
+        ++reports;
+        consistent =
+            consistent && p.BytesRead - previous == std::min<std::int64_t>(65536, std::int64_t(size) - previous);
+        previous = p.BytesRead;
+    };
+    ScriptedServer again({Step::answer(response("200 OK", content))});
+    EXPECT_EQ(fetch(again.url("/big.bin")), "done");
+    EXPECT_TRUE(consistent);
+    EXPECT_EQ(reports, int((size + 65535) / 65536));
+}
+
+TEST_F(TransferTest, SoftAndHardStopsInTheMiddle) {
+    for (const bool hard : {false, true}) {
+        SCOPED_TRACE(hard ? "hard" : "soft");
+        const std::string content = patternBody(200000);
+        ScriptedServer server({Step::slowDrip(response("200 OK", content), 8192, std::chrono::milliseconds(5))});
+        const std::string output = (dir / "partial.bin").string();
+        int reports = 0;
+        int reportsAfterStop = 0;
+        bool stopped = false;
+        http.OnProgress = [&](const TsuHTTPProgress&) {
+            ++reports;
+            if (stopped)
+                ++reportsAfterStop;
+        };
+        http.URL = server.url("/p");
+        http.OutputFileName = output;
+        outcomes.clear();
+        ASSERT_TRUE(http.StartTransfer());
+        ASSERT_TRUE(processEventsUntil([&] { return reports >= 3; }));
+        EXPECT_TRUE(fs::exists(output));
+        http.StopTransfer(true, hard);
+        stopped = true;
+        if (hard) {
+            EXPECT_FALSE(http.Active());
+        }
+        EXPECT_TRUE(processEventsUntil([&] { return !http.Active(); }));
+        // Give a worker that ignored the stop the chance to report.
+        processEventsUntil([] { return false; }, 300);
+        EXPECT_TRUE(outcomes.empty());
+        EXPECT_EQ(reportsAfterStop, 0);
+        EXPECT_FALSE(fs::exists(output));
+    }
+}
+
+TEST_F(TransferTest, NextTransferFromACompletionHandler) {
+    ScriptedServer server({Step::answer(response("200 OK", "first")), Step::answer(response("200 OK", "second"))});
+    std::vector<std::string> bodies;
+    http.OnDone = [&](const std::string&, TsuTransferStream& stream, std::int64_t) {
+        bodies.push_back(stream.readAll());
+        outcomes.push_back("done");
+        if (bodies.size() == 1) {
+            http.URL = server.url("/2");
+            EXPECT_TRUE(http.StartTransfer());
+            EXPECT_FALSE(http.StartTransfer()); // the new one runs
+        }
+    };
+    http.URL = server.url("/1");
+    ASSERT_TRUE(http.StartTransfer());
+    EXPECT_FALSE(http.StartTransfer());
+    ASSERT_TRUE(processEventsUntil([&] { return bodies.size() == 2 && !http.Active(); }));
+    processEventsUntil([] { return false; }, 100);
+    EXPECT_EQ(bodies, (std::vector<std::string>{"first", "second"}));
+    EXPECT_EQ(outcomes.size(), 2u);
+}
+
+TEST_F(TransferTest, StallsAndBrokenOutputEndInFailures) {
+    http.Timeouts.ReceiveTimeout = 300;
+    {
+        ScriptedServer server({Step::stall("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\nabc")});
+        EXPECT_EQ(fetch(server.url("/")), "connection lost");
+        EXPECT_EQ(body, "abc");
+        EXPECT_EQ(announced, 100);
+    }
+    {
+        ScriptedServer server({Step::stall()});
+        EXPECT_EQ(fetch(server.url("/")), "host unreachable");
+    }
+    ScriptedServer server({Step::answer(response("200 OK", "data"))});
+    EXPECT_EQ(fetch(server.url("/"), (dir / "no-such-dir" / "out.bin").string()), "connection lost");
+    EXPECT_NE(http.LastErrorText().find("Cannot create"), std::string::npos) << http.LastErrorText();
+}
+
+TEST_F(TransferTest, ReadOnlyOutputIsReplacedAndHandlerErrorsAreReported) {
+    const fs::path output = dir / "old.bin";
+    std::ofstream(output) << "old content that is longer";
+    chmod(output.c_str(), 0444);
+    ScriptedServer server(
+        {Step::answer(response("200 OK", "new")), Step::answer(response("200 OK", patternBody(9000)))});
+    EXPECT_EQ(fetch(server.url("/"), output.string()), "done");
+    EXPECT_EQ(body, "new");
+
+    std::vector<std::string> errors;
+    http.OnHandlerError = [&](const std::string& message) { errors.push_back(message); };
+    http.OnProgress = [](const TsuHTTPProgress&) { throw std::runtime_error("progress broke"); };
+    EXPECT_EQ(fetch(server.url("/")), "connection lost");
+    EXPECT_EQ(errors, (std::vector<std::string>{"progress broke"}));
+}
+
+TEST_F(TransferTest, WaitingStart) {
+    ScriptedServer server(
+        {Step::answer(response("200 OK", "waited")),
+         Step::slowDrip(response("200 OK", patternBody(100000)), 1000, std::chrono::milliseconds(20))});
+    http.URL = server.url("/");
+    EXPECT_TRUE(http.StartTransfer(0, 0, true));
+    EXPECT_EQ(outcomes, (std::vector<std::string>{"done"}));
+    EXPECT_EQ(body, "waited");
+
+    outcomes.clear();
+    http.WaitTimeout = 100;
+    http.OnWaitTimeout = [](bool& stop) { stop = true; };
+    EXPECT_FALSE(http.StartTransfer(0, 0, true));
+    EXPECT_FALSE(http.Active());
+    processEventsUntil([] { return false; }, 100);
+    EXPECT_TRUE(outcomes.empty());
+}
+
+TEST_F(TransferTest, DestroyedWhileRunning) {
+    ScriptedServer server({Step::slowDrip(response("200 OK", patternBody(50000)), 500, std::chrono::milliseconds(5))});
+    bool reported = false;
+    {
+        TsuCustomHTTP local;
+        local.URL = server.url("/");
+        local.OnProgress = [&](const TsuHTTPProgress&) { reported = true; };
+        ASSERT_TRUE(local.StartTransfer());
+        ASSERT_TRUE(processEventsUntil([&] { return reported; }));
+    }
+    reported = false;
+    processEventsUntil([] { return false; }, 100);
+    EXPECT_FALSE(reported);
+}
+
+} // namespace
+} // namespace qarvia::update
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
