@@ -1,7 +1,11 @@
 #include "update/stub/StubImage.h"
 
-#include <fstream>
-#include <system_error>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 
 // The stub executable is pulled in byte for byte by the assembler; QARVIA_STUB_FILE names it.
 asm(".section .rodata\n"
@@ -22,30 +26,38 @@ std::span<const unsigned char> stubImage() {
 }
 
 bool writeStubImage(const std::filesystem::path& path, std::string* error) {
-    namespace fs = std::filesystem;
-    std::error_code ec;
-    fs::remove(path, ec); // a running or read-only old copy is unlinked rather than overwritten
-    const auto image = stubImage();
-    {
-        std::ofstream out(path, std::ios::binary | std::ios::trunc);
-        out.write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
-        out.close();
-        if (!out) {
-            if (error)
-                *error = "cannot write " + path.string();
-            fs::remove(path, ec);
-            return false;
-        }
-    }
-    fs::permissions(path,
-                    fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec | fs::perms::others_read |
-                        fs::perms::others_exec,
-                    ec);
-    if (ec) {
+    auto fail = [&](const std::string& what) {
         if (error)
-            *error = "cannot make " + path.string() + " executable: " + ec.message();
-        fs::remove(path, ec);
+            *error = what + " " + path.string() + ": " + std::strerror(errno);
         return false;
+    };
+    // An old copy is unlinked, never written through: in a shared temporary folder the name could be a
+    // link someone else placed. The new file is created afresh and only by us.
+    if (::unlink(path.c_str()) != 0 && errno != ENOENT)
+        return fail("cannot remove");
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0755);
+    if (fd < 0)
+        return fail("cannot create");
+    const auto image = stubImage();
+    std::size_t written = 0;
+    while (written < image.size()) {
+        const ssize_t n = ::write(fd, image.data() + written, image.size() - written);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            const int saved = errno;
+            ::close(fd);
+            ::unlink(path.c_str());
+            errno = saved;
+            return fail("cannot write");
+        }
+        written += static_cast<std::size_t>(n);
+    }
+    // The umask may have taken execute bits away; the stub must be runnable by its owner at least.
+    ::fchmod(fd, 0755);
+    if (::close(fd) != 0) {
+        ::unlink(path.c_str());
+        return fail("cannot write");
     }
     return true;
 }
