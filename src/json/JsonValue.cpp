@@ -103,11 +103,6 @@ IJsonValue TJsonValue::FromCurrency(TJsonCurrency value) {
 IJsonValue TJsonValue::FromText(std::u16string_view text) {
     return IJsonValue::Adopt(NewOwnedText(text.data(), text.size()));
 }
-IJsonValue TJsonValue::FromText(std::u16string&& text) {
-    TJsonValue* v = NewOwned(skString);
-    v->Text = std::move(text);
-    return IJsonValue::Adopt(v);
-}
 IJsonValue TJsonValue::FromMethod(TJsonMethod method) {
     TJsonValue* v = NewOwned(skMethod);
     if (method)

@@ -90,7 +90,6 @@ public:
     static IJsonValue FromDouble(double value);
     static IJsonValue FromCurrency(TJsonCurrency value);
     static IJsonValue FromText(std::u16string_view text);
-    static IJsonValue FromText(std::u16string&& text);
     static IJsonValue FromMethod(TJsonMethod method);
 
     // Frees a value explicitly. Refused with EJsonInvalidPointer ("Invalid pointer") while the value is

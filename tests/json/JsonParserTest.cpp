@@ -1,0 +1,198 @@
+#include "JsonTestUtil.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+
+using namespace qarvia::json;
+using namespace qarvia::json::test;
+
+namespace {
+
+struct ReadCase {
+    const char* text;
+    const char* lenient; // compact JSON of the result, or "<none>"
+    const char* strict;  // strict mode, partial off
+};
+
+TEST(JsonParserTest, ReadsJsonAndItsLenientExtensions) {
+    const ReadCase cases[] = {
+        {"", "\"\"", "<none>"},
+        {"hello", "\"hello\"", "<none>"},
+        {"<html><body>Not found</body></html>\r\n  \n", "\"<html><body>Not found<\\/body><\\/html>\"", "<none>"},
+        {"12", "12", "12"},
+        {"-0", "0", "0"},
+        {"1.5", "1.5", "1.5"},
+        {"2.", "2.", "2."},
+        {"-1.2345", "-1.2345", "-1.2345"},
+        {"1.23456", "1.23456", "1.23456"},
+        {"1e2", "100", "100"},
+        {"-9223372036854775808", "-9223372036854775808", "-9223372036854775808"},
+        {"9223372036854775808", "9.22337203685478e+18", "9.22337203685478e+18"},
+        {"1e999", "null", "null"},
+        {"[1,2,]", "[1,2]", "[1,2]"},
+        {"{\"a\":1,}", "{\"a\":1}", "{\"a\":1}"},
+        {"[,1]", "[\"\",1]", "<none>"},
+        {"[ , ]", "[\"\"]", "<none>"},
+        {"{a b : 1}", "{\"a b \":1}", "<none>"},
+        {"{\xE4\xB8\xAD: 1}", "{\"\xE4\xB8\xAD\":1}", "{\"\xE4\xB8\xAD\":1}"},
+        {"{'x': 'y'}", "{\"x\":\"y\"}", "{\"x\":\"y\"}"},
+        {"\"\\u4e2d\\x41\\q\\/\"",
+         "\"\xE4\xB8\xAD"
+         "Aq\\/\"",
+         "\"\xE4\xB8\xAD"
+         "Aq\\/\""},
+        {"\"a\tb\"", "\"a\tb\"", "\"a\tb\""},
+        {"[true1]", "<none>", "<none>"},
+        {"trueX", "\"trueX\"", "<none>"},
+        {"True", "\"True\"", "<none>"},
+        {"[Null, NaN, nul]", "[\"Null\",\"NaN\",\"nul\"]", "<none>"},
+        {"[true,false,null]", "[true,false,null]", "[true,false,null]"},
+        {"[truex, false_]", "[\"truex\",\"false_\"]", "<none>"},
+        {"{\"a\":1} trailing words", "{\"a\":1}", "<none>"},
+        {"/* note */ [1] // end", "[1]", "[1]"},
+        {"/** note **/ 5", "5", "5"},
+        {"/ 5", "<none>", "<none>"},
+        {"[1, /* c */ 2]", "[1,2]", "[1,2]"},
+        {"\b[1]", "[1]", "[1]"},
+        {"{\"a\":1,\"a\":2}", "{\"a\":2}", "{\"a\":2}"},
+        {"[1-2, --5, 1.2.3]", "[1,0,12.3]", "[1,0,12.3]"},
+        {"[+1]", "[\"+1\"]", "<none>"},
+        {"\"abc", "<none>", "<none>"},
+        {"[\"abc\"", "<none>", "<none>"},
+        {"\"\\u12g4\"", "<none>", "<none>"},
+        {"a\\ub", "<none>", "<none>"},
+        {"{\"a\" 1}", "<none>", "<none>"},
+        {"{\"a\":1 \"b\":2}", "<none>", "<none>"},
+        {"{,}", "<none>", "<none>"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(json(parse(c.text)), c.lenient) << c.text;
+        EXPECT_EQ(json(ParseString(u16(c.text), true, false)), c.strict) << c.text;
+    }
+}
+
+TEST(JsonParserTest, NumbersTakeTheirKind) {
+    const std::pair<const char*, TJsonKind> cases[] = {
+        {"12", skInteger},
+        {"-0", skInteger},
+        {"1.5", skCurrency},
+        {"1.2345", skCurrency},
+        {"1.23456", skDouble},
+        {"1e2", skDouble},
+        {"-.5", skCurrency},
+        {"1E-2", skDouble},
+        {"12345678901234567890", skDouble},
+        {"1234567890123456.5", skDouble},
+    };
+    for (const auto& [text, kind] : cases)
+        EXPECT_EQ(parse(text).GetKind(), kind) << text;
+    EXPECT_EQ(parse("1.5").ToCurrency().Scaled, 15000);
+    EXPECT_EQ(parse("-.5").ToCurrency().Scaled, -5000);
+    // Too long for 64 bits: the magnitude is kept as a double, infinite beyond its range.
+    EXPECT_DOUBLE_EQ(parse(std::string(300, '7')).ToDouble(), 7.7777777777777777e299);
+    EXPECT_TRUE(std::isinf(parse(std::string(400, '7')).ToDouble()));
+}
+
+TEST(JsonParserTest, ReportsEachErrorCode) {
+    const std::pair<const char*, TJsonParseError> cases[] = {
+        {"[1 2]", peArray},
+        {"{,}", peMemberName},
+        {"{\"a\" 1}", peMemberColon},
+        {"{\"a\":1 \"b\"}", peMemberSep},
+        {"\"\\x4g\"", peString},
+        {"/x", peComment},
+        {"\"abc", peEndOfText},
+        {"[1", peArray},
+        {"[\"a", peEndOfText},
+        {"{\"a\":1,\"b", peEndOfText},
+        {"12", peNone},
+        {"{1:2}", peNone},
+    };
+    for (const auto& [text, error] : cases) {
+        TJsonTokenizer t;
+        const std::u16string s = u16(text);
+        const IJsonValue v = ParseWithTokenizer(t, s, -1, false);
+        EXPECT_EQ(t.Error(), error) << text;
+        EXPECT_EQ(bool(v), error == peNone) << text;
+    }
+    TJsonTokenizer strict;
+    ParseWithTokenizer(strict, u"{1:2}", -1, true);
+    EXPECT_EQ(strict.Error(), peMemberName);
+}
+
+TEST(JsonParserTest, NestingStopsAtThirtyOneLevelsWithoutRecursion) {
+    const auto nested = [](int depth, const std::string& inner) {
+        return std::string(size_t(depth), '[') + inner + std::string(size_t(depth), ']');
+    };
+    // 31 arrays with a number in the innermost: the number sits at level 31.
+    EXPECT_EQ(json(parse(nested(31, "1"))), nested(31, "1"));
+    EXPECT_EQ(json(parse(nested(32, ""))), nested(32, ""));
+    TJsonTokenizer t;
+    const std::u16string deep = u16(nested(32, "1"));
+    EXPECT_FALSE(ParseWithTokenizer(t, deep, -1, false));
+    EXPECT_EQ(t.Error(), peTooDeep);
+
+    const std::u16string brackets(100000, u'[');
+    TJsonTokenizer t2;
+    EXPECT_FALSE(ParseWithTokenizer(t2, brackets, -1, false));
+    EXPECT_EQ(t2.Error(), peTooDeep);
+    std::u16string objects;
+    for (int i = 0; i < 100000; ++i)
+        objects += u"{\"a\":";
+    EXPECT_FALSE(ParseText(objects));
+}
+
+TEST(JsonParserTest, LongTextsParse) {
+    std::u16string big = u"[\"";
+    big.append(size_t(8) << 20, u'x');
+    big += u"\", 1]";
+    const IJsonValue v = ParseText(big);
+    ASSERT_TRUE(v);
+    EXPECT_EQ(v.ToArray()->ItemAt(0).ToText().size(), size_t(8) << 20);
+
+    std::u16string escaped = u"\"";
+    for (int i = 0; i < 200000; ++i)
+        escaped += u"\\n\\u0041";
+    escaped += u"\"";
+    EXPECT_EQ(ParseText(escaped).ToText().size(), 400000u);
+}
+
+TEST(JsonParserTest, TextFedInPiecesGivesTheSameTree) {
+    const std::u16string text = u"{\"name\": \"\u4E2D\u6587 text\", 'list': [1, 2.5, 1.23456e3, true, null, "
+                                u"/* c */ {\"x\": \"\\u0041\\x42\"}], bare: word}";
+    const std::string whole = json(ParseText(text));
+    for (size_t piece : {1, 2, 3, 7, 16}) {
+        TJsonTokenizer t;
+        IJsonValue result;
+        for (size_t at = 0; at < text.size(); at += piece) {
+            const size_t n = std::min(piece, text.size() - at);
+            result = ParseWithTokenizer(t, std::u16string_view(text).substr(at, n), int64_t(n), false);
+            // Only the piece holding the closing brace completes the value.
+            ASSERT_EQ(t.Error(), at + n < text.size() ? peMoreInput : peNone) << "piece " << piece << " at " << at;
+        }
+        result = ParseWithTokenizer(t, u"", -1, false);
+        EXPECT_EQ(t.Error(), peNone);
+        EXPECT_EQ(json(result), whole) << "piece " << piece;
+    }
+}
+
+TEST(JsonParserTest, CountsLinesAndColumns) {
+    TJsonTokenizer t;
+    ParseWithTokenizer(t, u"{\n\t\"a\": [1,\n  2]}", -1, false);
+    EXPECT_EQ(t.Line(), 3);
+    EXPECT_EQ(t.Column(), 6); // two blanks, '2', ']', '}' and the terminating zero that ends the run
+    EXPECT_EQ(t.Offset(), 17);
+}
+
+TEST(JsonParserTest, PartialStopsAtTheFirstUnreadUnit) {
+    TJsonTokenizer t;
+    const IJsonValue v = ParseWithTokenizer(t, u"[1] [2]", -1, false);
+    EXPECT_EQ(json(v), "[1]");
+    EXPECT_EQ(t.Offset(), 4);
+    // A zero unit ends the text.
+    EXPECT_EQ(json(ParseString(std::u16string(u"[1]\0garbage", 11), true, false)), "[1]");
+}
+
+} // namespace
