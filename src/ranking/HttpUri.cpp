@@ -74,12 +74,12 @@ THttpURI THttpURI::parse(std::string_view input) {
 
 std::string THttpURI::resolvePath(std::string_view basePath, std::string_view newPath) {
     std::string joined;
-    if (!newPath.empty() && newPath.front() == '/')
-        joined = std::string(newPath);
-    else if (basePath.empty())
-        joined = "/" + std::string(newPath);
-    else
-        joined = std::string(basePath) + (basePath.back() == '/' ? "" : "/") + std::string(newPath);
+    if (newPath.empty() || newPath.front() != '/') {
+        joined.append(basePath);
+        if (joined.empty() || joined.back() != '/')
+            joined.push_back('/');
+    }
+    joined.append(newPath);
 
     // Resolve "." and ".." segments; the result keeps its trailing "/".
     std::vector<std::string_view> segments;
