@@ -2,6 +2,7 @@
 
 #include "app/TAboutForm.h"
 #include "calc/CalculatorPages.h"
+#include "ranking/RankingPage.h"
 #include "ui/Dialogs.h"
 #include "ui/DigitKeyFilter.h"
 #include "ui/ShellOpen.h"
@@ -82,6 +83,7 @@ TForm1::TForm1(const ProgramSettings& settings, QWidget* parent)
     huaxuePage_ = new HuaxuePage({ui->TabSheet3, ui->HuaXueStringGrid, ui->Huaxuedantot, ui->huaxuedansumlb,
                                   ui->HuaXueDanPrice, ui->PriceSum, ui->CalHuaxueBtn, ui->ResetHuaxueBtn},
                                  this);
+    new RankingPage(rankingControls(), settings_.rankUrl, this);
 
     connect(ui->PageControl1, &QTabWidget::currentChanged, this, &TForm1::PageControl1Change);
     connect(ui->N2, &QAction::triggered, this, &TForm1::N2Click);

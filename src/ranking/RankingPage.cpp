@@ -21,10 +21,6 @@
 #include <stdexcept>
 #include <vector>
 
-#ifndef QARVIA_RANK_URL
-#define QARVIA_RANK_URL "http://rank.qarvia-game.net"
-#endif
-
 namespace qarvia {
 
 namespace {
@@ -39,11 +35,6 @@ constexpr int kIdColumn = 9;
 // The members that fill columns 0 to 9, in column order.
 const char16_t* const kRoleMembers[kColumnCount] = {u"name", u"sector", u"server",     u"level",        u"school",
                                                     u"clan", u"xiuwei", u"equ_xiuwei", u"total_xiuwei", u"id"};
-
-QString& defaultUrlStore() {
-    static QString url = QStringLiteral(QARVIA_RANK_URL);
-    return url;
-}
 
 QString withoutTrailingSlash(QString url) {
     while (url.endsWith(QLatin1Char('/')))
@@ -135,9 +126,8 @@ struct RankingPage::Answer {
     int total = 0;
 };
 
-RankingPage::RankingPage(const RankingControls& controls, QObject* parent) : QObject(parent), c(controls) {
-    serviceUrl_ = defaultServiceUrl();
-
+RankingPage::RankingPage(const RankingControls& controls, const QString& serviceUrl, QObject* parent)
+    : QObject(parent), c(controls), serviceUrl_(withoutTrailingSlash(serviceUrl)) {
     // The settings of heroRankHttp. The time limits keep a service that accepts the connection and then
     // stays silent from freezing the window for ever.
     heroRankHttp.HTTPOptions = {http::hoForceEncodeParams};
@@ -165,14 +155,6 @@ RankingPage::RankingPage(const RankingControls& controls, QObject* parent) : QOb
 }
 
 RankingPage::~RankingPage() = default;
-
-QString RankingPage::defaultServiceUrl() {
-    return withoutTrailingSlash(defaultUrlStore());
-}
-
-void RankingPage::setDefaultServiceUrl(const QString& url) {
-    defaultUrlStore() = url;
-}
 
 bool RankingPage::isServiceUrl(const QString& url) {
     QUrl parsed(url, QUrl::StrictMode);

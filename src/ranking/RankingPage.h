@@ -29,16 +29,13 @@ class RankingPage : public QObject {
 
 public:
     // Takes over the tab's controls (they stay owned by the main window) and sets up `heroRankHttp`.
-    explicit RankingPage(const RankingControls& controls, QObject* parent = nullptr);
+    // serviceUrl is the ranking service's base URL, "http://host[:port]" (a trailing "/" is dropped).
+    RankingPage(const RankingControls& controls, const QString& serviceUrl, QObject* parent = nullptr);
     ~RankingPage() override;
 
     RankingPage(const RankingPage&) = delete;
     RankingPage& operator=(const RankingPage&) = delete;
 
-    // The ranking service's base URL ("http://host[:port]", no trailing "/"): the build option
-    // QARVIA_RANK_URL unless the program was started with --rank-url.
-    static QString defaultServiceUrl();
-    static void setDefaultServiceUrl(const QString& url);
     // Whether url can serve as a base URL: an absolute http URL with a host and no query or fragment.
     static bool isServiceUrl(const QString& url);
 
