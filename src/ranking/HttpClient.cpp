@@ -207,16 +207,22 @@ void THttpClient::PerformRequest(THttpMethod method, const std::string& url, con
         for (;;) {
             ++redirectCount;
             PrepareTarget();
-            ConnectIfNeeded();
-            SendRequestHead();
-            do {
-                ReadResponseHead();
-                if (AllowCookies) {
-                    if (!cookies)
-                        cookies = std::make_unique<THttpCookieManager>();
-                    cookies->StoreCookies(Response.RawHeaders, uri.Host, uri.Path + uri.Document);
-                }
-            } while (Response.ResponseCode == 100);
+            bool reused = ConnectIfNeeded();
+            try {
+                SendRequestHead();
+                ReadAnswerHeads();
+            } catch (const EHttpException& e) {
+                // A kept-alive connection the peer has closed meanwhile fails before any answer: the request
+                // is made once more on a new connection (only other methods than POST ever reuse one).
+                bool stale =
+                    dynamic_cast<const EHttpConnClosedGracefully*>(&e) || dynamic_cast<const EHttpSocketError*>(&e);
+                if (!reused || !stale)
+                    throw;
+                io.close();
+                ConnectIfNeeded();
+                SendRequestHead();
+                ReadAnswerHeads();
+            }
 
             TDecision decision = DecideOnStatus(answer, startLength);
             if (decision == dGoToURL) {
@@ -289,7 +295,18 @@ void THttpClient::PrepareTarget() {
     Request.Host = uri.Port == "80" ? uri.Host : uri.Host + ":" + uri.Port;
 }
 
-void THttpClient::ConnectIfNeeded() {
+void THttpClient::ReadAnswerHeads() {
+    do {
+        ReadResponseHead();
+        if (AllowCookies) {
+            if (!cookies)
+                cookies = std::make_unique<THttpCookieManager>();
+            cookies->StoreCookies(Response.RawHeaders, uri.Host, uri.Path + uri.Document);
+        }
+    } while (Response.ResponseCode == 100);
+}
+
+bool THttpClient::ConnectIfNeeded() {
     int port = static_cast<int>(*readDecimal(uri.Port, 1, 65535));
     if (io.streamOpen() && (uri.Host != connectedHost || port != connectedPort))
         io.close();
@@ -299,7 +316,7 @@ void THttpClient::ConnectIfNeeded() {
     if (!previousKeepAlive || io.hasUnread())
         io.close();
     if (io.streamOpen())
-        return;
+        return true;
     io.close();
     int limit = ConnectTimeout > 0 ? ConnectTimeout : ReadTimeout;
     std::unique_ptr<IHttpStream> stream = connector(uri.Host, port, limit);
@@ -309,6 +326,7 @@ void THttpClient::ConnectIfNeeded() {
     connectedHost = uri.Host;
     connectedPort = port;
     previousKeepAlive = true;
+    return false;
 }
 
 void THttpClient::SendRequestHead() {

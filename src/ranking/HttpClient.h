@@ -174,7 +174,10 @@ private:
 
     void PerformRequest(THttpMethod method, const std::string& url, const std::string& source, std::string& answer);
     void PrepareTarget();
-    void ConnectIfNeeded();
+    // True when the open connection is used again, false when a new one was opened.
+    bool ConnectIfNeeded();
+    // ReadResponseHead and StoreCookies, repeated while the status is 100.
+    void ReadAnswerHeads();
     void SendRequestHead();
     void ReadResponseHead();
     TDecision DecideOnStatus(std::string& answer, std::size_t startLength);

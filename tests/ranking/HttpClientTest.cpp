@@ -309,6 +309,17 @@ TEST(HttpClient, KeepAliveRules) {
         EXPECT_EQ(postTo(client, server.url()).body, "y");
         EXPECT_EQ(server.connectionCount(), 3u);
     }
+    {
+        // A kept connection the peer has closed since: the GET goes out again on a new one.
+        ScriptedServer server({Step::answer(ok("1")), Step::answer(ok("2"))});
+        THttpClient client;
+        std::string answer;
+        client.Get(server.url("/"), answer);
+        EXPECT_TRUE(client.Response.KeepAlive);
+        client.Get(server.url("/"), answer);
+        EXPECT_EQ(answer, "12");
+        EXPECT_EQ(server.connectionCount(), 2u);
+    }
 }
 
 TEST(HttpClient, ReadsAnswerFieldsFromAStreamWithoutSocket) {
@@ -353,4 +364,53 @@ TEST(HttpClient, ReadsAnswerFieldsFromAStreamWithoutSocket) {
     for (const char* line : {"\r\nHost: service.example:8080\r\n", "\r\nRange: bytes=5-\r\n",
                              "\r\nAuthorization: Basic dXNlcjpwdw==\r\n", "\r\n\r\na=1"})
         EXPECT_NE(written.find(line), std::string::npos) << line;
+}
+
+TEST(HttpClient, FollowsRedirectsOnlyWhenAskedAndWithinTheLimit) {
+    const std::string moved = "HTTP/1.1 302 Found\r\nLocation: /next/page\r\nContent-Length: 3\r\n\r\nold";
+    {
+        ScriptedServer server({Step::answer(moved), Step::answer(ok("arrived"))});
+        THttpClient client;
+        client.HandleRedirects = true;
+        std::string answer;
+        client.Get(server.url("/first"), answer);
+        EXPECT_EQ(answer, "arrived");
+        ASSERT_TRUE(server.waitForFinished(2));
+        EXPECT_EQ(server.request(1).find("GET /next/page HTTP/1.1\r\n"), 0u) << server.request(1);
+    }
+    {
+        // At the limit the redirect is accepted without being followed: the call ends with the Location.
+        ScriptedServer server({Step::answer(moved)});
+        THttpClient client;
+        client.HandleRedirects = true;
+        client.RedirectMaximum = 0;
+        std::string answer;
+        client.Get(server.url("/first"), answer);
+        EXPECT_EQ(answer, "");
+        EXPECT_EQ(client.Response.Location, "/next/page");
+    }
+    {
+        // A hook decides instead of HandleRedirects.
+        ScriptedServer server({Step::answer(moved)});
+        THttpClient client;
+        client.HandleRedirects = true;
+        std::string seen;
+        client.OnRedirect = [&](std::string& url, THttpMethod&) {
+            seen = url;
+            return false;
+        };
+        std::string answer;
+        EXPECT_THROW(client.Get(server.url("/first"), answer), EHttpProtocolException);
+        EXPECT_EQ(seen, "/next/page");
+    }
+}
+
+TEST(HttpClient, LongLinesSplitWhenToldTo) {
+    ScriptedServer server(
+        {Step::answer("HTTP/1.1 200 OK\r\nX-Big: " + std::string(100, 'x') + "\r\nContent-Length: 2\r\n\r\nok")});
+    THttpClient client;
+    client.MaxLineLength = 40;
+    client.MaxLineAction = maSplit;
+    EXPECT_EQ(postTo(client, server.url()).body, "ok");
+    EXPECT_EQ(client.Response.RawHeaders.value("X-Big"), std::string(33, 'x'));
 }
