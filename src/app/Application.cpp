@@ -1,6 +1,7 @@
 #include "app/Application.h"
 
 #include "app/TForm1.h"
+#include "ranking/RankingPage.h"
 #include "ui/WebView.h"
 
 #include <QApplication>
@@ -46,7 +47,11 @@ AppOptions parseOptions(const QStringList& arguments) {
     const QCommandLineOption updateUrl(QStringLiteral("update-url"),
                                        QStringLiteral("Address of the self-update information file."),
                                        QStringLiteral("url"));
-    parser.addOptions({smoke, screenshot, tab, rankUrl, updateUrl});
+    const QCommandLineOption rankSearch(
+        QStringLiteral("rank-search"),
+        QStringLiteral("Look <name> up on the hero ranking tab once the window shows (before a --screenshot)."),
+        QStringLiteral("name"));
+    parser.addOptions({smoke, screenshot, tab, rankUrl, rankSearch, updateUrl});
     parser.addPositionalArgument(QStringLiteral("args"), QStringLiteral("Passed on by a self-update restart."),
                                  QStringLiteral("[args...]"));
 
@@ -76,8 +81,12 @@ AppOptions parseOptions(const QStringList& arguments) {
     options.tab = parser.value(tab).toInt(&ok);
     if (!ok || options.tab < 0 || options.tab >= kPageCount)
         return fail(QStringLiteral("--tab must be a page number from 0 to 4."));
-    if (parser.isSet(rankUrl))
+    if (parser.isSet(rankUrl)) {
         options.settings.rankUrl = parser.value(rankUrl);
+        if (!RankingPage::isServiceUrl(options.settings.rankUrl))
+            return fail(QStringLiteral("--rank-url needs an http address such as http://127.0.0.1:8765."));
+    }
+    options.rankSearch = parser.value(rankSearch);
     if (parser.isSet(updateUrl))
         options.settings.updateInfoUrl = parser.value(updateUrl);
     options.positional = parser.positionalArguments();
@@ -102,6 +111,16 @@ int runApplication(int argc, char** argv) {
 
     TForm1 window(options.settings);
     window.show();
+    if (!options.rankSearch.isEmpty()) {
+        // Runs before the screenshot timer below, so the picture shows the filled grid.
+        QTimer::singleShot(0, &window, [&window, &options] {
+            auto* pages = window.findChild<QTabWidget*>(QStringLiteral("PageControl1"));
+            if (pages && options.screenshotFile.isEmpty())
+                pages->setCurrentIndex(kPageCount - 1);
+            if (auto* ranking = window.findChild<RankingPage*>())
+                ranking->searchFor(options.rankSearch);
+        });
+    }
 
     if (options.smoke) {
         // Start-up work is done once the window is shown and the banner navigation has started.

@@ -166,6 +166,11 @@ void RankingPage::setServiceUrl(const QString& url) {
     serviceUrl_ = withoutTrailingSlash(url);
 }
 
+void RankingPage::searchFor(const QString& name) {
+    c.herorankEdit->setText(name);
+    c.herorankSoBtn->click();
+}
+
 void RankingPage::herorankSoBtnClick() {
     runGuarded([this] { search(); });
 }

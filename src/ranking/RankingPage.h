@@ -51,6 +51,9 @@ public:
     static constexpr int connectTimeoutMs = 15000;
     static constexpr int readTimeoutMs = 30000;
 
+    // Types name into the name box and presses the search button.
+    void searchFor(const QString& name);
+
 public slots:
     void herorankSoBtnClick();
     void herorank_puClick();

@@ -1,6 +1,7 @@
 // The hero ranking tab driven as a user drives it: TForm1 on the offscreen platform, QTest key and mouse
 // events, a loopback ranking service that records every request, dialogs and web pages recorded.
 
+#include "app/Application.h"
 #include "app/TForm1.h"
 #include "ranking/RankingPage.h"
 #include "text/Encoding.h"
@@ -549,6 +550,36 @@ TEST_F(RankingTab, WorksEndToEndAgainstTheDemoService) {
     }
     // One session: the cookie of the first answer came back with the second request.
     EXPECT_EQ(demo.sessionsIssued(), 1);
+}
+
+TEST(RankingServiceUrl, OnlyPlainHttpAddressesAreTaken) {
+    struct Case {
+        const char* url;
+        bool ok;
+    } cases[] = {
+        {"http://rank.qarvia-game.net", true},
+        {"http://127.0.0.1:8765", true},
+        {"http://127.0.0.1:8765/", true},
+        {"https://rank.qarvia-game.net", false},
+        {"ftp://host", false},
+        {"127.0.0.1:8765", false},
+        {"http://", false},
+        {"http://host/?q=1", false},
+        {"http://host/#x", false},
+        {"http://user:pw@host", false},
+        {"", false},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(RankingPage::isServiceUrl(c.url), c.ok) << c.url;
+        qarvia::AppOptions options = qarvia::parseOptions({"qarvia-toolbox", "--rank-url", c.url});
+        EXPECT_EQ(options.exitNow, !c.ok) << c.url;
+        if (c.ok) {
+            EXPECT_EQ(options.settings.rankUrl, c.url);
+        } else {
+            EXPECT_EQ(options.exitCode, 1) << c.url;
+        }
+    }
+    EXPECT_EQ(qarvia::parseOptions({"qarvia-toolbox", "--rank-search", "张三"}).rankSearch, "张三");
 }
 
 } // namespace
