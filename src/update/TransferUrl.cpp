@@ -192,12 +192,10 @@ std::optional<TsuURLParts> SplitTransferURL(std::string_view url, std::string_vi
 }
 
 std::string TransferRequestURL(const TsuURLParts& parts) {
-    std::string url = parts.scheme + "://";
-    if (parts.host.find(':') != std::string::npos)
-        url += "[" + parts.host + "]";
-    else
-        url += parts.host;
-    url += ":" + std::to_string(parts.port);
+    const bool bracketed = parts.host.find(':') != std::string::npos;
+    std::string url = parts.scheme;
+    url.append("://").append(bracketed ? "[" : "").append(parts.host).append(bracketed ? "]" : "");
+    url.append(":").append(std::to_string(parts.port));
     url += parts.path;
     url += parts.extra;
     return url;

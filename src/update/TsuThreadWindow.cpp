@@ -5,7 +5,11 @@
 #include <QThread>
 
 #include <chrono>
-#include <thread>
+#include <climits>
+#include <ctime>
+#include <linux/futex.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 namespace qarvia::update {
 
@@ -29,13 +33,18 @@ public:
     std::shared_ptr<TsuMainThreadChannel> channel;
 };
 
-inline void relax(unsigned& spins) {
-#if defined(__x86_64__) || defined(__i386__)
-    __builtin_ia32_pause();
-#endif
-    // Let another thread of this machine run when there is one waiting for the processor.
-    if ((++spins & 63) == 0)
-        std::this_thread::yield();
+// Sleeps while `word` holds `expected`, at most `timeout` (zero: no limit).
+void futexWait(std::atomic<int>& word, int expected, std::chrono::nanoseconds timeout) {
+    static_assert(sizeof(std::atomic<int>) == sizeof(int));
+    timespec limit{};
+    limit.tv_sec = static_cast<time_t>(timeout.count() / 1000000000);
+    limit.tv_nsec = static_cast<long>(timeout.count() % 1000000000);
+    syscall(SYS_futex, reinterpret_cast<int*>(&word), FUTEX_WAIT_PRIVATE, expected,
+            timeout.count() > 0 ? &limit : nullptr, nullptr, 0);
+}
+
+void futexWakeAll(std::atomic<int>& word) {
+    syscall(SYS_futex, reinterpret_cast<int*>(&word), FUTEX_WAKE_PRIVATE, INT_MAX, nullptr, nullptr, 0);
 }
 
 } // namespace
@@ -46,8 +55,18 @@ bool TsuMainThreadChannel::call(Function function, void* context) {
     pendingFunction = function;
     pendingContext = context;
     state.store(Pending, std::memory_order_release);
-    int expected = Listening;
-    if (!listen.compare_exchange_strong(expected, Delivered, std::memory_order_acq_rel)) {
+    // Hand it straight to a listening main thread (waking it if it sleeps), else post an event.
+    bool delivered = false;
+    int seen = listen.load(std::memory_order_acquire);
+    while (seen == Listening || seen == Sleeping) {
+        if (listen.compare_exchange_weak(seen, Delivered, std::memory_order_acq_rel)) {
+            if (seen == Sleeping)
+                futexWakeAll(listen);
+            delivered = true;
+            break;
+        }
+    }
+    if (!delivered) {
         std::lock_guard lock(postMutex);
         if (closed) {
             int pending = Pending;
@@ -56,16 +75,16 @@ bool TsuMainThreadChannel::call(Function function, void* context) {
             QCoreApplication::postEvent(window, new CallEvent(shared_from_this()));
         }
     }
-    // Watch for the return for a moment before sleeping: most calls are short.
-    const auto watchUntil = Clock::now() + std::chrono::microseconds(TsuThreadWindow::WatchMicroseconds);
-    unsigned spins = 0;
-    int now = state.load(std::memory_order_acquire);
+    // Sleep until the main thread marks the call done (or the channel is closed). No spinning: on a busy
+    // machine a spinning thread only keeps the one it waits for from running.
+    int now = state.load(std::memory_order_seq_cst);
     while (now == Pending || now == Taken) {
-        if (Clock::now() < watchUntil)
-            relax(spins);
-        else
-            state.wait(now, std::memory_order_acquire);
-        now = state.load(std::memory_order_acquire);
+        workerSleeping.store(true, std::memory_order_seq_cst);
+        now = state.load(std::memory_order_seq_cst);
+        if (now == Pending || now == Taken)
+            futexWait(state, now, std::chrono::nanoseconds::zero());
+        workerSleeping.store(false, std::memory_order_relaxed);
+        now = state.load(std::memory_order_seq_cst);
     }
     state.store(Idle, std::memory_order_relaxed);
     return now == Done;
@@ -77,8 +96,8 @@ void TsuMainThreadChannel::close() {
         closed = true;
     }
     int pending = Pending;
-    if (state.compare_exchange_strong(pending, Cancelled, std::memory_order_acq_rel))
-        state.notify_all();
+    if (state.compare_exchange_strong(pending, Cancelled, std::memory_order_seq_cst))
+        futexWakeAll(state);
 }
 
 bool TsuMainThreadChannel::isClosed() const {
@@ -129,18 +148,31 @@ void TsuThreadWindow::serve(const std::shared_ptr<TsuMainThreadChannel>& channel
         // next one over directly.
         const bool keepListening = !channel->isClosed() && Clock::now() < chainUntil;
         channel->listen.store(keepListening ? Channel::Listening : Channel::NotListening, std::memory_order_release);
-        channel->state.store(Channel::Done, std::memory_order_release);
-        channel->state.notify_all();
+        channel->state.store(Channel::Done, std::memory_order_seq_cst);
+        if (channel->workerSleeping.load(std::memory_order_seq_cst))
+            futexWakeAll(channel->state);
         if (!keepListening)
             return;
 
+        // Sleep on the channel until the next call is delivered or the listening time is over.
         const auto listenUntil = Clock::now() + std::chrono::microseconds(ListenMicroseconds);
-        unsigned spins = 0;
-        while (channel->listen.load(std::memory_order_acquire) != Channel::Delivered && Clock::now() < listenUntil)
-            relax(spins);
-        int listening = Channel::Listening;
-        if (channel->listen.compare_exchange_strong(listening, Channel::NotListening, std::memory_order_acq_rel))
-            return; // nothing came: the next call arrives as an event
+        for (;;) {
+            int expected = Channel::Listening;
+            if (!channel->listen.compare_exchange_strong(expected, Channel::Sleeping, std::memory_order_acq_rel))
+                break; // delivered
+            const auto left = listenUntil - Clock::now();
+            if (left > std::chrono::nanoseconds::zero())
+                futexWait(channel->listen, Channel::Sleeping, left);
+            expected = Channel::Sleeping;
+            if (!channel->listen.compare_exchange_strong(expected, Channel::Listening, std::memory_order_acq_rel))
+                break; // delivered
+            if (Clock::now() >= listenUntil) {
+                expected = Channel::Listening;
+                if (channel->listen.compare_exchange_strong(expected, Channel::NotListening, std::memory_order_acq_rel))
+                    return; // nothing came: the next call arrives as an event
+                break;      // delivered just now
+            }
+        }
         // Delivered: run it (the loop takes it from Pending).
     }
 }

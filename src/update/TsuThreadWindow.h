@@ -7,13 +7,15 @@
 // state exactly as it was when the call was made. The main thread receives the calls on one process-wide
 // hidden object, TsuThreadWindow, created and destroyed under a lock with a use count.
 //
-// Cheap hand-off: waking a sleeping thread is what a blocking queued call spends most of its time on, and
-// a transfer hands over one call per block. So after running a call, the main thread keeps listening on
-// the same channel for a short while (and the worker, after handing a call over, watches for its return
-// for a short while) before either goes to sleep. During a fast transfer the calls then pass without any
-// event or wake-up; a slow one falls back to posted events and sleeping waits. The calls run in the same
-// order, on the same thread, with the worker waiting, either way. The main thread never listens for more
-// than a few milliseconds in a row, so its other events are not held up noticeably.
+// Cheap hand-off: a blocking queued call spends most of its time in the event loop's wake-up and dispatch,
+// and a transfer hands over one call per block. So after running a call, the main thread keeps listening on
+// the same channel for a short while, asleep on the channel itself (a futex, not the event loop). A worker
+// that finds it listening hands its call over directly and wakes it; the worker sleeps on the channel until
+// the call returned. During a transfer the calls then pass with two thread wake-ups and no event; a slow
+// transfer falls back to posted events. Neither side spins: on a busy machine a spinning thread keeps the
+// very thread it waits for from running. The calls run in the same order, on the same thread, with the
+// worker waiting, either way. The main thread listens at most ListenMicroseconds for the next call and
+// serves one channel at most ChainMilliseconds in a row, so its other events are never held up noticeably.
 
 #include <QObject>
 
@@ -52,10 +54,11 @@ public:
 private:
     friend class TsuThreadWindow;
     enum State : int { Idle, Pending, Taken, Done, Cancelled };
-    enum Listen : int { NotListening, Listening, Delivered };
+    enum Listen : int { NotListening, Listening, Sleeping, Delivered };
 
     std::atomic<int> state{Idle};
     std::atomic<int> listen{NotListening};
+    std::atomic<bool> workerSleeping{false};
     Function pendingFunction = nullptr;
     void* pendingContext = nullptr;
     mutable std::mutex postMutex; // orders close() against posting events to the window
@@ -71,10 +74,10 @@ public:
     static TsuThreadWindow* acquire();
     static void release();
 
-    // Times the main thread keeps listening for the next call, and the worker watches for the return.
-    static constexpr std::int64_t ListenMicroseconds = 200;
-    static constexpr std::int64_t ChainMilliseconds = 4;
-    static constexpr std::int64_t WatchMicroseconds = 200;
+    // How long the main thread listens for the next call, and how long it keeps serving one channel before
+    // returning to its event loop.
+    static constexpr std::int64_t ListenMicroseconds = 1000;
+    static constexpr std::int64_t ChainMilliseconds = 5;
 
 protected:
     bool event(QEvent* e) override;

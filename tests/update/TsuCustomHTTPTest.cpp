@@ -1,5 +1,7 @@
 #include "update/TsuCustomHTTP.h"
 
+#include "update/TsuThreadWindow.h"
+
 #include "ScriptedServer.h"
 
 #include <QCoreApplication>
@@ -407,6 +409,51 @@ TEST_F(TransferTest, DestroyedWhileRunning) {
     reported = false;
     processEventsUntil([] { return false; }, 100);
     EXPECT_FALSE(reported);
+}
+
+TEST(MainThreadChannelTest, CallsRunInOrderOnTheMainThreadAndCloseReleasesTheWorker) {
+    TsuThreadWindow* window = TsuThreadWindow::acquire();
+    auto channel = std::make_shared<TsuMainThreadChannel>(window);
+    const int calls = 20000;
+    std::vector<int> seen;
+    bool allOnMain = true;
+    std::atomic<bool> finished{false};
+    std::thread worker([&] {
+        for (int i = 0; i < calls; ++i) {
+            int value = i;
+            auto call = [&] {
+                seen.push_back(value);
+                value = -1; // the worker must see this before it goes on
+                allOnMain = allOnMain && QThread::currentThread() == QCoreApplication::instance()->thread();
+            };
+            if (!channel->call(call) || value != -1)
+                break;
+        }
+        finished = true;
+    });
+    EXPECT_TRUE(processEventsUntil([&] { return finished.load(); }, 30000));
+    worker.join();
+    ASSERT_EQ(seen.size(), std::size_t(calls));
+    for (int i = 0; i < calls; ++i)
+        ASSERT_EQ(seen[std::size_t(i)], i);
+    EXPECT_TRUE(allOnMain);
+
+    // A call the main thread never takes returns false once the channel is closed, and runs nowhere.
+    std::atomic<int> result{-1};
+    bool ran = false;
+    std::thread blocked([&] {
+        auto call = [&] { ran = true; };
+        result = channel->call(call) ? 1 : 0;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    channel->close();
+    blocked.join();
+    EXPECT_EQ(result.load(), 0);
+    processEventsUntil([] { return false; }, 50);
+    EXPECT_FALSE(ran);
+    auto late = [&] { ran = true; };
+    EXPECT_FALSE(channel->call(late));
+    TsuThreadWindow::release();
 }
 
 } // namespace

@@ -1,0 +1,85 @@
+#!/usr/bin/env bash
+# Transfer benchmark: downloads a 100 MB file on loopback with qarvia-fetch (TsuCustomHTTP, progress handler
+# on the main thread for every 4096-byte block) and with curl -o, alternating, five times each, first from a
+# server paced at 125 MB/s (a gigabit link), then unpaced; prints the medians and their ratios, then the cost
+# of one worker-to-main-thread hand-off.
+#     bench/transfer_bench.sh BUILD_DIR [RUNS]
+set -euo pipefail
+build=${1:?usage: transfer_bench.sh BUILD_DIR [RUNS]}
+runs=${2:-5}
+fetch=$build/tools/qarvia-fetch/qarvia-fetch
+server=$build/bench/transfer-pacing-server
+handoff=$build/bench/transfer-handoff
+for program in "$fetch" "$server" "$handoff"; do
+    if [ ! -x "$program" ]; then
+        echo "transfer_bench: $program is missing (build with -DQARVIA_BENCH=ON)" >&2
+        exit 1
+    fi
+done
+command -v curl >/dev/null || { echo "transfer_bench: curl is missing" >&2; exit 1; }
+
+size=$((100 * 1024 * 1024))
+paced_rate=125000000
+work=$(mktemp -d)
+server_pid=
+cleanup() {
+    if [ -n "$server_pid" ]; then kill "$server_pid" 2>/dev/null || true; wait "$server_pid" 2>/dev/null || true; fi
+    rm -rf "$work"
+}
+trap cleanup EXIT
+export no_proxy=127.0.0.1 NO_PROXY=127.0.0.1
+
+start_server() { # rate
+    coproc SERVER { exec "$server" "$size" "$1"; }
+    server_pid=$SERVER_PID
+    read -r port <&"${SERVER[0]}"
+    url="http://127.0.0.1:$port/bench.bin"
+}
+stop_server() {
+    kill "$server_pid" 2>/dev/null || true
+    wait "$server_pid" 2>/dev/null || true
+    server_pid=
+}
+
+seconds() { # command...; prints the wall time in seconds, fails when the command fails
+    local t0 t1
+    t0=$(date +%s%N)
+    "$@" >/dev/null 2>&1 || return 1
+    t1=$(date +%s%N)
+    awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.4f\n", (b - a) / 1e9 }'
+}
+
+check_size() {
+    local got
+    got=$(stat -c %s "$1")
+    [ "$got" -eq "$size" ] || { echo "transfer_bench: $1 has $got bytes, expected $size" >&2; exit 1; }
+    rm -f "$1"
+}
+
+median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+
+measure() { # label rate
+    local label=$1 rate=$2 ours=() theirs=() i t
+    start_server "$rate"
+    for ((i = 0; i < runs; i++)); do
+        t=$(seconds "$fetch" "$url" "$work/ours.bin") || { echo "transfer_bench: qarvia-fetch failed" >&2; exit 1; }
+        check_size "$work/ours.bin"
+        ours+=("$t")
+        t=$(seconds curl -s -f -o "$work/curl.bin" "$url") || { echo "transfer_bench: curl failed" >&2; exit 1; }
+        check_size "$work/curl.bin"
+        theirs+=("$t")
+    done
+    stop_server
+    local m_ours m_theirs
+    m_ours=$(printf '%s\n' "${ours[@]}" | median)
+    m_theirs=$(printf '%s\n' "${theirs[@]}" | median)
+    awk -v l="$label" -v s="$size" -v o="$m_ours" -v c="$m_theirs" 'BEGIN {
+        printf "%-22s qarvia-fetch median %7.3f s (%7.1f MB/s)   curl median %7.3f s (%7.1f MB/s)   ratio %5.3f\n",
+            l, o, s / 1e6 / o, c, s / 1e6 / c, o / c }'
+    printf '%-22s runs: qarvia-fetch %s | curl %s\n' "" "${ours[*]}" "${theirs[*]}"
+}
+
+echo "100 MB over loopback, $runs downloads each, alternating (4096-byte blocks, progress handler per block)"
+measure "paced at 125 MB/s:" "$paced_rate"
+measure "unpaced:" 0
+"$handoff"
