@@ -188,6 +188,8 @@ void HuaxuePage::CalHuaxueBtnClick() {
         // A quantity still in its cell editor belongs to the calculation (Alt+C does not move the focus).
         QAbstractItemDelegate* delegate = grid->itemDelegate();
         for (QLineEdit* editor : grid->viewport()->findChildren<QLineEdit*>(Qt::FindDirectChildrenOnly)) {
+            if (!editor->isVisible())
+                continue; // closed, waiting to be deleted
             emit delegate->commitData(editor);
             emit delegate->closeEditor(editor, QAbstractItemDelegate::NoHint);
         }
