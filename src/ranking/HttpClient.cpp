@@ -1,5 +1,7 @@
 #include "ranking/HttpClient.h"
 
+#include "ranking/HttpText.h"
+
 #include <algorithm>
 #include <cctype>
 
@@ -11,43 +13,6 @@ namespace {
 constexpr std::size_t MaxHeaderBlock = 1024 * 1024;
 constexpr int RefusedBodyTimeout = 2000;
 constexpr int RedirectBodyTimeout = 4000;
-
-std::string_view trim(std::string_view text) {
-    while (!text.empty() && static_cast<unsigned char>(text.front()) <= ' ')
-        text.remove_prefix(1);
-    while (!text.empty() && static_cast<unsigned char>(text.back()) <= ' ')
-        text.remove_suffix(1);
-    return text;
-}
-
-std::string lower(std::string_view text) {
-    std::string result(text);
-    std::transform(result.begin(), result.end(), result.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return result;
-}
-
-// A decimal number with an optional sign that fits `min`..`max`; nullopt otherwise.
-std::optional<std::int64_t> readDecimal(std::string_view text, std::int64_t min, std::int64_t max) {
-    text = trim(text);
-    bool negative = false;
-    if (!text.empty() && (text.front() == '-' || text.front() == '+')) {
-        negative = text.front() == '-';
-        text.remove_prefix(1);
-    }
-    if (text.empty() || text.size() > 18)
-        return std::nullopt;
-    std::int64_t value = 0;
-    for (char c : text) {
-        if (!std::isdigit(static_cast<unsigned char>(c)))
-            return std::nullopt;
-        value = value * 10 + (c - '0');
-    }
-    value = negative ? -value : value;
-    if (value < min || value > max)
-        return std::nullopt;
-    return value;
-}
 
 const char* methodName(THttpMethod method) {
     switch (method) {
@@ -161,7 +126,7 @@ std::string THttpClient::BuildFormBody(std::vector<std::string>& fields) const {
         text += line;
         text += fields.size() >= 2 ? "&" : "\r\n";
     }
-    return std::string(trim(text));
+    return std::string(trimmed(text));
 }
 
 void THttpClient::applyIOSettings() {
@@ -173,7 +138,7 @@ void THttpClient::applyIOSettings() {
 }
 
 void THttpClient::PostForm(const std::string& url, std::vector<std::string>& fields, std::string& answer) {
-    if (Request.ContentType.empty() || lower(Request.ContentType) == "text/html")
+    if (Request.ContentType.empty() || lowerCased(Request.ContentType) == "text/html")
         Request.ContentType = "application/x-www-form-urlencoded";
     std::string body = BuildFormBody(fields);
     Disconnect();
@@ -410,7 +375,7 @@ void THttpClient::ReadResponseHead() {
 
     std::string_view status = Response.ResponseText;
     std::size_t blank = status.find(' ');
-    std::string_view codeText = blank == std::string_view::npos ? std::string_view() : trim(status.substr(blank));
+    std::string_view codeText = blank == std::string_view::npos ? std::string_view() : trimmed(status.substr(blank));
     codeText = codeText.substr(0, codeText.find(' '));
     Response.ResponseCode = static_cast<std::int32_t>(readDecimal(codeText, INT32_MIN, INT32_MAX).value_or(-1));
     std::string_view version = status.size() >= 8 ? status.substr(5, 3) : std::string_view();
@@ -445,8 +410,8 @@ void THttpClient::ReadResponseHead() {
 bool THttpClient::answerKeepAlive() const {
     if (!io.streamOpen())
         return false;
-    std::string connection = lower(trim(Response.Connection));
-    std::string proxyConnection = lower(trim(Response.ProxyConnection));
+    std::string connection = lowerCased(trimmed(Response.Connection));
+    std::string proxyConnection = lowerCased(trimmed(Response.ProxyConnection));
     if (requestVersion == pv1_0)
         return connection == "keep-alive" || proxyConnection == "keep-alive";
     return connection != "close" && proxyConnection != "close";
@@ -521,11 +486,11 @@ void THttpClient::ReadResponseBody(std::string& answer, std::size_t limit) {
         return;
     }
     // Transfer codings are case-insensitive: "Chunked" is as chunked as "chunked".
-    if (lower(Response.RawHeaders.value("Transfer-Encoding")).find("chunked") != std::string::npos) {
+    if (lowerCased(Response.RawHeaders.value("Transfer-Encoding")).find("chunked") != std::string::npos) {
         std::size_t total = 0;
         for (;;) {
             std::string line = io.readLine();
-            std::string_view sizeLine = trim(line);
+            std::string_view sizeLine = trimmed(line);
             // The size is the leading hexadecimal digits; an extension may follow with or without a blank.
             std::size_t digits = 0;
             std::uint64_t size = 0;

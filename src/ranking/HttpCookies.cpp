@@ -1,5 +1,7 @@
 #include "ranking/HttpCookies.h"
 
+#include "ranking/HttpText.h"
+
 #include <algorithm>
 #include <cctype>
 #include <mutex>
@@ -7,44 +9,6 @@
 namespace qarvia::http {
 
 namespace {
-
-std::string_view trim(std::string_view text) {
-    while (!text.empty() && static_cast<unsigned char>(text.front()) <= ' ')
-        text.remove_prefix(1);
-    while (!text.empty() && static_cast<unsigned char>(text.back()) <= ' ')
-        text.remove_suffix(1);
-    return text;
-}
-
-std::string upper(std::string_view text) {
-    std::string result(text);
-    std::transform(result.begin(), result.end(), result.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-    return result;
-}
-
-bool equalsIgnoringCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && upper(a) == upper(b);
-}
-
-// A decimal integer with an optional sign, or `fallback`.
-std::int64_t readInteger(std::string_view text, std::int64_t fallback) {
-    text = trim(text);
-    bool negative = false;
-    if (!text.empty() && (text.front() == '-' || text.front() == '+')) {
-        negative = text.front() == '-';
-        text.remove_prefix(1);
-    }
-    if (text.empty() || text.size() > 18)
-        return fallback;
-    std::int64_t value = 0;
-    for (char c : text) {
-        if (!std::isdigit(static_cast<unsigned char>(c)))
-            return fallback;
-        value = value * 10 + (c - '0');
-    }
-    return negative ? -value : value;
-}
 
 // Host-name characters: letters, digits, "-", "_" and ".".
 bool isHostName(std::string_view host) {
@@ -72,14 +36,14 @@ bool domainAllowed(const std::string& domain, const std::string& host) {
             return false;
         return domain == domainPartOf(host);
     }
-    return equalsIgnoringCase(domain, domainPartOf(host));
+    return sameTextIgnoringCase(domain, domainPartOf(host));
 }
 
 // Whether a cookie stored for `domain` goes to `host`: the host itself or a host under it. (A bare
 // substring test would also hand "example.org" cookies to "example.org.attacker.net".)
 bool domainMatches(std::string_view domain, std::string_view host) {
-    std::string d = upper(domain);
-    std::string h = upper(host);
+    std::string d = upperCased(domain);
+    std::string h = upperCased(host);
     if (d.empty())
         return false;
     if (d == h)
@@ -98,24 +62,6 @@ bool isExpired(const THttpNetscapeCookie& cookie, THttpDateTime now) {
 }
 
 } // namespace
-
-bool isIPv4Address(std::string_view host) {
-    int parts = 0;
-    std::size_t i = 0;
-    while (true) {
-        std::size_t start = i;
-        int value = 0;
-        while (i < host.size() && std::isdigit(static_cast<unsigned char>(host[i])) && i - start < 3)
-            value = value * 10 + (host[i++] - '0');
-        if (i == start || value > 255)
-            return false;
-        if (++parts == 4)
-            return i == host.size();
-        if (i >= host.size() || host[i] != '.')
-            return false;
-        ++i;
-    }
-}
 
 const THttpNetscapeCookie::Attribute* THttpNetscapeCookie::find(const std::vector<Attribute>& attributes,
                                                                 std::string_view upperName) {
@@ -136,27 +82,27 @@ void THttpNetscapeCookie::parse(std::string_view text, std::string_view requestP
     for (;;) {
         std::size_t semicolon = rest.find(';');
         if (semicolon == std::string_view::npos) {
-            std::string_view last = trim(rest);
+            std::string_view last = trimmed(rest);
             if (!last.empty() || parts.empty())
                 parts.push_back(last);
             break;
         }
-        parts.push_back(trim(rest.substr(0, semicolon)));
+        parts.push_back(trimmed(rest.substr(0, semicolon)));
         rest.remove_prefix(semicolon + 1);
     }
 
     std::string_view first = parts.front();
     std::size_t equals = first.find('=');
-    CookieName = std::string(trim(first.substr(0, equals)));
-    Value = equals == std::string_view::npos ? std::string() : std::string(trim(first.substr(equals + 1)));
+    CookieName = std::string(trimmed(first.substr(0, equals)));
+    Value = equals == std::string_view::npos ? std::string() : std::string(trimmed(first.substr(equals + 1)));
 
     std::vector<Attribute> attributes;
     for (std::size_t i = 1; i < parts.size(); ++i) {
         std::size_t at = parts[i].find('=');
         Attribute attribute;
-        attribute.name = upper(trim(parts[i].substr(0, at)));
+        attribute.name = upperCased(trimmed(parts[i].substr(0, at)));
         if (at != std::string_view::npos) {
-            attribute.value = std::string(trim(parts[i].substr(at + 1)));
+            attribute.value = std::string(trimmed(parts[i].substr(at + 1)));
             attribute.hasValue = true;
         }
         attributes.push_back(std::move(attribute));
@@ -196,7 +142,7 @@ void THttpNetscapeCookie::readAttributes(const std::vector<Attribute>& attribute
 void THttpCookieRFC2109::readAttributes(const std::vector<Attribute>& attributes, THttpDateTime now) {
     THttpNetscapeCookie::readAttributes(attributes, now);
     const Attribute* maxAge = find(attributes, "MAX-AGE");
-    MaxAge = maxAge ? readInteger(maxAge->value, -1) : -1;
+    MaxAge = maxAge ? readDecimal(maxAge->value, INT64_MIN, INT64_MAX).value_or(-1) : -1;
     const Attribute* version = find(attributes, "VERSION");
     Version = version ? version->value : std::string();
     const Attribute* comment = find(attributes, "COMMENT");
@@ -224,13 +170,13 @@ void THttpCookieRFC2965::readAttributes(const std::vector<Attribute>& attributes
         ports = ports.substr(1, ports.size() - 2);
         while (!ports.empty()) {
             std::size_t comma = ports.find(',');
-            std::int64_t number = readInteger(ports.substr(0, comma), -1);
+            std::int64_t number = readDecimal(ports.substr(0, comma), INT64_MIN, INT64_MAX).value_or(-1);
             if (number > 0 && number <= 65535)
                 PortList.push_back(static_cast<int>(number));
             ports = comma == std::string_view::npos ? std::string_view() : ports.substr(comma + 1);
         }
     } else if (!ports.empty()) {
-        std::int64_t number = readInteger(ports, -1);
+        std::int64_t number = readDecimal(ports, INT64_MIN, INT64_MAX).value_or(-1);
         if (number > 0 && number <= 65535)
             PortList.push_back(static_cast<int>(number));
     }
@@ -277,14 +223,15 @@ bool THttpCookieManager::AddCookie(std::unique_ptr<THttpNetscapeCookie> cookie, 
         return false;
 
     std::unique_lock guard(lock);
-    auto entry = std::find_if(domains.begin(), domains.end(),
-                              [&](const DomainEntry& item) { return equalsIgnoringCase(item.domain, cookie->Domain); });
+    auto entry = std::find_if(domains.begin(), domains.end(), [&](const DomainEntry& item) {
+        return sameTextIgnoringCase(item.domain, cookie->Domain);
+    });
     if (entry == domains.end()) {
         domains.push_back(DomainEntry{cookie->Domain, {}});
         entry = domains.end() - 1;
     }
     auto same = std::find_if(entry->cookies.begin(), entry->cookies.end(), [&](const auto& stored) {
-        return equalsIgnoringCase(stored->CookieName, cookie->CookieName);
+        return sameTextIgnoringCase(stored->CookieName, cookie->CookieName);
     });
     if (same != entry->cookies.end())
         *same = std::move(cookie); // the stored one takes over every property, keeping its place
@@ -321,7 +268,7 @@ std::string THttpCookieManager::CookieHeaderFor(const THttpURI& uri, bool encryp
         }
     }
     std::stable_sort(gathered.begin(), gathered.end(),
-                     [](const auto* a, const auto* b) { return upper(a->Path) > upper(b->Path); });
+                     [](const auto* a, const auto* b) { return upperCased(a->Path) > upperCased(b->Path); });
 
     std::string header;
     for (const THttpNetscapeCookie* cookie : gathered) {

@@ -117,7 +117,4 @@ private:
     Clock clock;
 };
 
-// True when `host` is four decimal parts, each 0 to 255.
-bool isIPv4Address(std::string_view host);
-
 } // namespace qarvia::http

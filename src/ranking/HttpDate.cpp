@@ -1,5 +1,7 @@
 #include "ranking/HttpDate.h"
 
+#include "ranking/HttpText.h"
+
 #include <array>
 #include <cctype>
 #include <cstdio>
@@ -12,14 +14,6 @@ constexpr std::array<const char*, 7> dayNames = {"SUN", "MON", "TUE", "WED", "TH
 constexpr std::array<const char*, 12> monthNames = {"JAN", "FEB", "MAR", "APR", "MAY", "JUN",
                                                     "JUL", "AUG", "SEP", "OCT", "NOV", "DEC"};
 
-std::string_view trim(std::string_view text) {
-    while (!text.empty() && static_cast<unsigned char>(text.front()) <= ' ')
-        text.remove_prefix(1);
-    while (!text.empty() && static_cast<unsigned char>(text.back()) <= ' ')
-        text.remove_suffix(1);
-    return text;
-}
-
 bool equalsUpper(std::string_view text, const char* upper) {
     std::size_t i = 0;
     for (; upper[i] != '\0'; ++i) {
@@ -31,11 +25,11 @@ bool equalsUpper(std::string_view text, const char* upper) {
 
 // Takes the text up to `separator` (or the end) off the front of `rest`, blanks around it removed.
 std::string_view takeWord(std::string_view& rest, char separator) {
-    rest = trim(rest);
+    rest = trimmed(rest);
     std::size_t end = rest.find(separator);
     std::string_view word = rest.substr(0, end);
     rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
-    return trim(word);
+    return trimmed(word);
 }
 
 // A non-negative decimal number of at most 9 digits, or -1.
@@ -63,7 +57,7 @@ int monthOf(std::string_view word) {
 } // namespace
 
 std::optional<THttpDateTime> parseHttpDate(std::string_view text) {
-    std::string_view rest = trim(text);
+    std::string_view rest = trimmed(text);
     if (rest.empty())
         return std::nullopt;
 
@@ -75,7 +69,7 @@ std::optional<THttpDateTime> parseHttpDate(std::string_view text) {
             }
         }
     }
-    rest = trim(rest);
+    rest = trimmed(rest);
 
     std::size_t dash = rest.find('-');
     std::size_t blank = rest.find(' ');
@@ -102,8 +96,8 @@ std::optional<THttpDateTime> parseHttpDate(std::string_view text) {
     } else {
         // month, day, time, year: the year is the first plain number further on; what precedes it stays.
         std::string_view scan = rest;
-        while (!trim(scan).empty()) {
-            std::string_view before = trim(scan);
+        while (!trimmed(scan).empty()) {
+            std::string_view before = trimmed(scan);
             std::string_view word = takeWord(scan, ' ');
             if ((year = readNumber(word)) >= 0) {
                 std::size_t at = static_cast<std::size_t>(before.data() - rest.data());
@@ -121,7 +115,7 @@ std::optional<THttpDateTime> parseHttpDate(std::string_view text) {
         year += 1900;
 
     long hours = 0, minutes = 0, seconds = 0;
-    rest = trim(rest);
+    rest = trimmed(rest);
     if (rest.find(':') != std::string_view::npos) {
         std::string_view time = takeWord(rest, ' ');
         long* parts[] = {&hours, &minutes, &seconds};
@@ -134,7 +128,7 @@ std::optional<THttpDateTime> parseHttpDate(std::string_view text) {
         return std::nullopt;
 
     long offsetMinutes = 0;
-    std::string_view zone = trim(rest);
+    std::string_view zone = trimmed(rest);
     if (zone.size() > 4 && (zone[0] == '+' || zone[0] == '-')) {
         long zoneHours = readNumber(zone.substr(1, 2));
         long zoneMinutes = readNumber(zone.substr(3, 2));

@@ -1,5 +1,7 @@
 #include "ranking/HttpHeaderList.h"
 
+#include "ranking/HttpText.h"
+
 #include <cctype>
 
 namespace qarvia::http {
@@ -10,34 +12,17 @@ bool isContinuation(std::string_view line) {
     return !line.empty() && (line.front() == ' ' || line.front() == '\t');
 }
 
-std::string_view trim(std::string_view text) {
-    while (!text.empty() && static_cast<unsigned char>(text.front()) <= ' ')
-        text.remove_prefix(1);
-    while (!text.empty() && static_cast<unsigned char>(text.back()) <= ' ')
-        text.remove_suffix(1);
-    return text;
-}
-
-bool sameName(std::string_view a, std::string_view b) {
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
-            return false;
-    }
-    return true;
-}
-
 std::string_view nameOf(std::string_view line) {
-    return trim(line.substr(0, line.find(':')));
+    return trimmed(line.substr(0, line.find(':')));
 }
 
 } // namespace
 
 std::size_t THttpHeaderList::indexOf(std::string_view name) const {
-    std::string_view wanted = trim(name);
+    std::string_view wanted = trimmed(name);
     for (std::size_t i = 0; i < items.size(); ++i) {
-        if (!isContinuation(items[i]) && items[i].find(':') != std::string::npos && sameName(nameOf(items[i]), wanted))
+        if (!isContinuation(items[i]) && items[i].find(':') != std::string::npos &&
+            sameTextIgnoringCase(nameOf(items[i]), wanted))
             return i;
     }
     return items.size();
@@ -45,9 +30,9 @@ std::size_t THttpHeaderList::indexOf(std::string_view name) const {
 
 std::string THttpHeaderList::valueFrom(std::size_t index) const {
     const std::string& line = items[index];
-    std::string result(trim(std::string_view(line).substr(line.find(':') + 1)));
+    std::string result(trimmed(std::string_view(line).substr(line.find(':') + 1)));
     for (std::size_t i = index + 1; i < items.size() && isContinuation(items[i]); ++i) {
-        std::string_view piece = trim(items[i]);
+        std::string_view piece = trimmed(items[i]);
         if (piece.empty())
             continue;
         if (!result.empty())
@@ -68,9 +53,10 @@ bool THttpHeaderList::contains(std::string_view name) const {
 
 std::vector<std::string> THttpHeaderList::extract(std::string_view name) const {
     std::vector<std::string> values;
-    std::string_view wanted = trim(name);
+    std::string_view wanted = trimmed(name);
     for (std::size_t i = 0; i < items.size(); ++i) {
-        if (!isContinuation(items[i]) && items[i].find(':') != std::string::npos && sameName(nameOf(items[i]), wanted))
+        if (!isContinuation(items[i]) && items[i].find(':') != std::string::npos &&
+            sameTextIgnoringCase(nameOf(items[i]), wanted))
             values.push_back(valueFrom(i));
     }
     return values;
@@ -87,7 +73,7 @@ void THttpHeaderList::setValue(std::string_view name, std::string_view value) {
     }
     if (value.empty())
         return;
-    std::string line = std::string(trim(name)) + ": " + std::string(value);
+    std::string line = std::string(trimmed(name)) + ": " + std::string(value);
     std::vector<std::string> pieces = foldLine(line, fold);
     items.insert(items.begin() + static_cast<std::ptrdiff_t>(index), pieces.begin(), pieces.end());
 }

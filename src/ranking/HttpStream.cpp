@@ -1,6 +1,7 @@
 #include "ranking/HttpStream.h"
 
 #include "ranking/HttpErrors.h"
+#include "ranking/HttpText.h"
 
 #include <algorithm>
 #include <cctype>
@@ -69,44 +70,18 @@ int connectTo(const sockaddr_in& address, int timeoutMs) {
 
 } // namespace
 
-bool THttpSocketStream::isDottedAddress(const std::string& host) {
-    int parts = 0;
-    std::size_t i = 0;
-    while (i < host.size()) {
-        std::size_t start = i;
-        int value = 0;
-        while (i < host.size() && std::isdigit(static_cast<unsigned char>(host[i])) && i - start < 3)
-            value = value * 10 + (host[i++] - '0');
-        if (i == start || value > 255)
-            return false;
-        ++parts;
-        if (i == host.size())
-            break;
-        if (host[i] != '.' || parts == 4)
-            return false;
-        ++i;
-        if (i == host.size())
-            return false;
-    }
-    return parts == 4;
-}
-
 std::unique_ptr<THttpSocketStream> THttpSocketStream::connect(const std::string& host, int port, int timeoutMs) {
     if (port <= 0 || port > 65535)
         throw EHttpSocketError(10049);
-
-    std::string upper(host);
-    std::transform(upper.begin(), upper.end(), upper.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
 
     std::vector<sockaddr_in> addresses;
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<std::uint16_t>(port));
-    if (upper == "LOCALHOST") {
+    if (sameTextIgnoringCase(host, "LOCALHOST")) {
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         addresses.push_back(address);
-    } else if (isDottedAddress(host)) {
+    } else if (isIPv4Address(host)) {
         ::inet_pton(AF_INET, host.c_str(), &address.sin_addr);
         addresses.push_back(address);
     } else {

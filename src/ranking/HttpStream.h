@@ -42,9 +42,6 @@ public:
     std::size_t read(char* buffer, std::size_t size) override;
     void write(const char* data, std::size_t size, int timeoutMs) override;
 
-    // True for "LOCALHOST" in any case and for four decimal parts 0 to 255 ("127.0.0.1").
-    static bool isDottedAddress(const std::string& host);
-
 private:
     explicit THttpSocketStream(int fd) : fd(fd) {}
     int fd;

@@ -1,6 +1,7 @@
 // THttpClient against a scripted loopback peer: the request bytes it writes and every way an answer can go.
 
 #include "ranking/HttpClient.h"
+#include "ranking/HttpText.h"
 
 #include "ScriptedServer.h"
 
@@ -272,9 +273,9 @@ TEST(HttpClient, ConnectingByNameAddressAndFailures) {
     EXPECT_EQ(postTo(client, "ftp://127.0.0.1/").error, "EHttpUnknownProtocol: ");
     EXPECT_EQ(postTo(client, "http://127.0.0.1:99999/").error,
               "EHttpSocketError: Socket Error # 10022\r\nInvalid argument.");
-    EXPECT_EQ(THttpSocketStream::isDottedAddress("127.0.0.1"), true);
-    EXPECT_EQ(THttpSocketStream::isDottedAddress("256.0.0.1"), false);
-    EXPECT_EQ(THttpSocketStream::isDottedAddress("1.2.3"), false);
+    EXPECT_EQ(isIPv4Address("127.0.0.1"), true);
+    EXPECT_EQ(isIPv4Address("256.0.0.1"), false);
+    EXPECT_EQ(isIPv4Address("1.2.3"), false);
 }
 
 TEST(HttpClient, KeepAliveRules) {
