@@ -159,7 +159,13 @@ public:
     // Runs `f` on the main thread while this worker waits. False when the transfer was discarded or the
     // handler threw (its message is kept for OnHandlerError).
     template <typename F> bool onMain(F&& f) {
+        bool skipped = false;
         auto wrapped = [&] {
+            // Stopped while this call waited for its turn: the handler does not run any more.
+            if (stopping()) {
+                skipped = true;
+                return;
+            }
             try {
                 f();
             } catch (const std::exception& e) {
@@ -170,7 +176,7 @@ public:
                 handlerError = "unknown error";
             }
         };
-        if (!channel->call(wrapped))
+        if (!channel->call(wrapped) || skipped)
             return false;
         return !handlerFailed;
     }
@@ -930,6 +936,18 @@ void TsuCustomHTTP::detachJob() {
 void TsuCustomHTTP::finishJob(TsuTransferJob* finished) {
     const std::shared_ptr<bool> stillAlive = alive;
     busy = false;
+    if (finished->stopping()) {
+        // Stopped after the worker had finished: still no outcome, as for any stop.
+        std::lock_guard lock(finished->outputMutex);
+        if (finished->fd >= 0) {
+            ::close(finished->fd);
+            finished->fd = -1;
+            if (finished->deletePartial && finished->fileCreated)
+                ::unlink(finished->outputFileName.c_str());
+        }
+        active = false;
+        return;
+    }
     if (finished->handlerFailed)
         reportHandlerError(*this, finished->handlerError);
 

@@ -140,8 +140,9 @@ public:
     // previous worker is then discarded). With `wait`, processes events until the transfer ended, the
     // component is destroyed, the application quits or WaitTimeout passes (false in the last three cases).
     bool StartTransfer(std::int64_t startPosition = 0, std::int64_t endPosition = 0, bool wait = false);
-    // Soft: the worker stops at its next check point and reports nothing. Hard: the worker is discarded at
-    // once and the clean-up happens here. Either way the partial output file is deleted when asked.
+    // Soft: the worker stops at its next check point and reports nothing; no handler starts after this call
+    // (one already running finishes). Hard: the worker is discarded at once and the clean-up happens here.
+    // Either way the partial output file is deleted when asked.
     void StopTransfer(bool deletePartialFile = false, bool hard = false);
 
     // --- State of the current (or last) transfer
