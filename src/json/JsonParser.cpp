@@ -250,7 +250,26 @@ IJsonValue TJsonRun::Execute() {
         switch (f->State) {
         case tsSkipBlank:
             if (isBlank(c)) {
-                step = Step::Consume;
+                // Take the whole run of blanks (indentation) at once.
+                const int64_t room = limit_ - t.offset_;
+                const size_t stop = size_t(room) < n_ - pos ? pos + size_t(room) : n_;
+                size_t j = pos + 1;
+                for (; j < stop; ++j) {
+                    const char16_t u = p_[j];
+                    if (u == u' ' || u == u'\r' || u == 0x08 || u == 0x0C) {
+                        ++t.column_;
+                    } else if (u == u'\n') {
+                        ++t.line_;
+                        t.column_ = 0;
+                    } else if (u == u'\t') {
+                        t.column_ += 4;
+                    } else {
+                        break;
+                    }
+                }
+                t.offset_ += int64_t(j - pos);
+                pos = j;
+                continue;
             } else if (c == u'/') {
                 scratch.Restart();
                 scratch.AppendUnit(c);

@@ -1,5 +1,7 @@
 #include "json/JsonPool.h"
 
+#include <atomic>
+#include <cstdint>
 #include <cstdlib>
 #include <mutex>
 #include <new>
@@ -23,73 +25,100 @@ namespace qarvia::json::pool {
 namespace {
 
 constexpr size_t Granule = 16;
-constexpr size_t Classes = MaxPooled / Granule;
 constexpr size_t ChunkSize = 64 * 1024;
+constexpr size_t HeaderSize = 64;
+constexpr int64_t Bias = int64_t(1) << 40;
+constexpr size_t KeptChunks = 64;
 
-struct FreeBlock {
-    FreeBlock* next;
+// At the start of every chunk. Counts blocks not yet freed, plus Bias while a thread still carves from it.
+struct alignas(64) ChunkHeader {
+    std::atomic<int64_t> live;
 };
+static_assert(sizeof(ChunkHeader) <= HeaderSize);
 
-// Every chunk ever taken, so that they stay reachable (and reusable) after their thread ends.
-std::mutex chunkMutex;
-std::vector<void*>* chunks = nullptr;
+// Dead chunks kept for reuse (the rest go back to the system).
+std::mutex spareMutex;
+std::vector<void*>* spares = nullptr;
 
-char* newChunk() {
-    void* chunk = std::malloc(ChunkSize);
+ChunkHeader* acquireChunk() {
+    void* chunk = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(spareMutex);
+        if (spares && !spares->empty()) {
+            chunk = spares->back();
+            spares->pop_back();
+        }
+    }
+    if (!chunk)
+        chunk = std::aligned_alloc(ChunkSize, ChunkSize);
     if (!chunk)
         throw std::bad_alloc();
-    std::lock_guard<std::mutex> lock(chunkMutex);
-    if (!chunks)
-        chunks = new std::vector<void*>;
-    chunks->push_back(chunk);
-    return static_cast<char*>(chunk);
+    auto* header = new (chunk) ChunkHeader;
+    header->live.store(Bias, std::memory_order_relaxed);
+    return header;
 }
 
-struct ThreadPool {
-    FreeBlock* heads[Classes] = {};
-    char* bump = nullptr;
-    char* bumpEnd = nullptr;
-
-    void* take(size_t cls) {
-        if (FreeBlock* b = heads[cls]) {
-            heads[cls] = b->next;
-            return b;
-        }
-        const size_t size = (cls + 1) * Granule;
-        if (size_t(bumpEnd - bump) < size) {
-            // Give the tail of the old chunk to the free lists before moving on.
-            while (bump && size_t(bumpEnd - bump) >= Granule) {
-                const size_t rest = size_t(bumpEnd - bump) / Granule - 1;
-                const size_t c = rest < Classes ? rest : Classes - 1;
-                give(bump, c);
-                bump += (c + 1) * Granule;
+void recycleChunk(ChunkHeader* header) noexcept {
+    header->~ChunkHeader();
+    {
+        std::lock_guard<std::mutex> lock(spareMutex);
+        if (!spares)
+            spares = new (std::nothrow) std::vector<void*>;
+        if (spares && spares->size() < KeptChunks) {
+            try {
+                spares->push_back(header);
+                return;
+            } catch (...) {
             }
-            bump = newChunk();
-            bumpEnd = bump + ChunkSize;
+        }
+    }
+    std::free(header);
+}
+
+void countDown(ChunkHeader* header, int64_t n) noexcept {
+    if (header->live.fetch_sub(n, std::memory_order_acq_rel) == n)
+        recycleChunk(header);
+}
+
+struct ThreadCarver {
+    ChunkHeader* chunk = nullptr;
+    char* bump = nullptr;
+    char* end = nullptr;
+    int64_t carved = 0;
+
+    ~ThreadCarver() { retire(); }
+
+    // Hands the chunk over to its blocks: it dies with the last of them.
+    void retire() noexcept {
+        if (chunk)
+            countDown(chunk, Bias - carved);
+        chunk = nullptr;
+        bump = end = nullptr;
+        carved = 0;
+    }
+
+    void* take(size_t size) {
+        if (size_t(end - bump) < size) {
+            retire();
+            chunk = acquireChunk();
+            bump = reinterpret_cast<char*>(chunk) + HeaderSize;
+            end = reinterpret_cast<char*>(chunk) + ChunkSize;
         }
         void* block = bump;
         bump += size;
+        ++carved;
         return block;
-    }
-    void give(void* block, size_t cls) noexcept {
-        auto* b = static_cast<FreeBlock*>(block);
-        b->next = heads[cls];
-        heads[cls] = b;
     }
 };
 
-thread_local ThreadPool local;
-
-inline size_t classOf(size_t size) {
-    return size == 0 ? 0 : (size - 1) / Granule;
-}
+thread_local ThreadCarver carver;
 
 } // namespace
 
 void* allocate(size_t size) {
     if (size > MaxPooled)
         return ::operator new(size);
-    return local.take(classOf(size));
+    return carver.take(size == 0 ? Granule : (size + Granule - 1) & ~(Granule - 1));
 }
 
 void release(void* block, size_t size) noexcept {
@@ -99,7 +128,8 @@ void release(void* block, size_t size) noexcept {
         ::operator delete(block);
         return;
     }
-    local.give(block, classOf(size));
+    auto* header = reinterpret_cast<ChunkHeader*>(reinterpret_cast<uintptr_t>(block) & ~uintptr_t(ChunkSize - 1));
+    countDown(header, 1);
 }
 
 #else

@@ -15,6 +15,14 @@ using numbers::saturatingMultiply;
 
 // --- Construction and destruction -----------------------------------------------------------------------
 
+template <typename T> T* TJsonTextAllocator<T>::allocate(size_t n) {
+    return static_cast<T*>(pool::allocate(n * sizeof(T)));
+}
+template <typename T> void TJsonTextAllocator<T>::deallocate(T* p, size_t n) noexcept {
+    pool::release(p, n * sizeof(T));
+}
+template struct TJsonTextAllocator<char16_t>;
+
 void* TJsonValue::operator new(size_t size) {
     return pool::allocate(size);
 }
@@ -333,7 +341,7 @@ std::u16string IJsonValue::ToText() const {
     if (!v_)
         return {};
     if (v_->Kind == skString)
-        return v_->Text;
+        return std::u16string(v_->Text.data(), v_->Text.size());
     return ToJson(false, false);
 }
 
@@ -454,7 +462,7 @@ void IJsonValue::MergeValue(const IJsonValue& other, bool byReference) const {
         v_->Payload.Integer = other.ToInteger();
         break;
     case skString:
-        v_->Text = other.ToText();
+        v_->Text.assign(other.ToText());
         break;
     case skMethod: {
         TJsonMethod m = other.ToMethod();

@@ -71,6 +71,17 @@ class TJsonEnumerator;
 // A method value's callback: (the value the method was found in, the parameter, the result slot to fill).
 using TJsonMethod = std::function<void(const IJsonValue& self, const IJsonValue& param, IJsonValue& result)>;
 
+// Allocator of string values' text: the same small-block pool as the tree (JsonPool.h).
+template <typename T> struct TJsonTextAllocator {
+    using value_type = T;
+    TJsonTextAllocator() noexcept = default;
+    template <typename U> TJsonTextAllocator(const TJsonTextAllocator<U>&) noexcept {}
+    T* allocate(size_t n);
+    void deallocate(T* p, size_t n) noexcept;
+    template <typename U> bool operator==(const TJsonTextAllocator<U>&) const noexcept { return true; }
+};
+using TJsonText = std::basic_string<char16_t, std::char_traits<char16_t>, TJsonTextAllocator<char16_t>>;
+
 // Raised when a value that is still referenced is destroyed; the message is "Invalid pointer".
 class EJsonInvalidPointer : public std::logic_error {
 public:
@@ -122,7 +133,7 @@ public:
         TJsonArray* Array;
         TJsonMethod* Method;
     } Payload{};
-    std::u16string Text;
+    TJsonText Text; // string values only
 
     // Builders used by the reader: the value starts with one reference owned by the caller.
     static TJsonValue* NewOwned(TJsonKind kind);

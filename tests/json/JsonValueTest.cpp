@@ -7,6 +7,8 @@
 #include <map>
 #include <random>
 #include <string>
+#include <thread>
+#include <vector>
 
 using namespace qarvia::json;
 using namespace qarvia::json::test;
@@ -278,6 +280,26 @@ TEST(JsonValueTest, EnumeratorWalksMembersAndItems) {
     TJsonEnumerator none = parse("5").Enumerate();
     EXPECT_FALSE(none.MoveNext());
     EXPECT_EQ(seen, "a=1;b=2;3;4;");
+}
+
+TEST(JsonValueTest, ReferencesMayBeDroppedOnAnotherThread) {
+    // Documents made on one thread, shared and released on two others while the first goes on parsing.
+    std::vector<IJsonValue> docs;
+    for (int i = 0; i < 300; ++i)
+        docs.push_back(parse("{\"name\":\"role " + std::to_string(i) + "\",\"list\":[1,2.5,\"x\",{\"k\":null}]}"));
+    std::vector<IJsonValue> shared = docs;
+    std::thread a([moved = std::move(docs)]() mutable { moved.clear(); });
+    std::thread b([moved = std::move(shared)]() mutable {
+        for (auto& d : moved)
+            d = d.ValueAt(u"list"); // keeps a part alive past its document
+        moved.clear();
+    });
+    std::string last;
+    for (int i = 0; i < 300; ++i)
+        last = json(parse("[\"again\", " + std::to_string(i) + "]"));
+    a.join();
+    b.join();
+    EXPECT_EQ(last, "[\"again\",299]");
 }
 
 } // namespace
