@@ -152,6 +152,8 @@ std::optional<std::pair<std::string, std::string>> DecodeLInfo(std::string_view 
 }
 
 std::string FileNamePartOfURL(std::string_view url) {
+    // A query or fragment names no file: "setup.exe?t=1" must stay "setup.exe" on disk.
+    url = url.substr(0, url.find_first_of("?#"));
     const auto cut = url.find_last_of("/\\:");
     return std::string(cut == std::string_view::npos ? url : url.substr(cut + 1));
 }

@@ -46,7 +46,7 @@ std::optional<std::string> EncodeLInfo(std::string_view user, std::string_view p
 // The login read back; std::nullopt for a record that is not well formed.
 std::optional<std::pair<std::string, std::string>> DecodeLInfo(std::string_view record);
 
-// What follows the last "/", "\" or ":" of a URL: the name a download is stored under.
+// What follows the last "/", "\" or ":" of a URL, its query left out: the name a download is stored under.
 std::string FileNamePartOfURL(std::string_view url);
 inline constexpr const char* DownloadSuffix = ".uTMP";
 // programDir + "/" + the URL's file-name part + ".uTMP".

@@ -109,7 +109,8 @@ TEST(UpdaterRules, DownloadNames) {
         {"http://h/dir/", ""},
         {"file.rar", "file.rar"},
         {"http://h:8080", "8080"},
-        {"http://h/get?f=a.rar", "get?f=a.rar"},
+        {"http://h/get?f=a/b.rar", "get"}, // a query or fragment is no part of the name
+        {"http://h/setup.exe#top", "setup.exe"},
     };
     for (const auto& c : cases)
         EXPECT_EQ(FileNamePartOfURL(c.url), c.name) << c.url;
