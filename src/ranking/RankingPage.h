@@ -9,6 +9,7 @@
 // (ui/Dialogs.h): fixed Chinese texts for unusable answers, the application's error box for transport,
 // protocol and number-conversion errors.
 
+#include "json/JsonValue.h"
 #include "ranking/HttpClient.h"
 #include "ui/RankingControls.h"
 
@@ -19,6 +20,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 
 class QPushButton;
 
@@ -50,6 +52,11 @@ public:
     // How long a connect and each wait for answer data may take before the request fails.
     static constexpr int connectTimeoutMs = 15000;
     static constexpr int readTimeoutMs = 30000;
+
+    // The answer bytes as text: UTF-8 when the Content-Type names charset=utf-8 (any case), GBK otherwise.
+    static QString answerText(const std::string& bytes, const std::string& contentType);
+    // The text form of member `member` of a role object; empty when role is no object or lacks it.
+    static QString roleText(const json::IJsonValue& role, std::u16string_view member);
 
     // Types name into the name box and presses the search button.
     void searchFor(const QString& name);
