@@ -210,11 +210,13 @@ TEST(HttpClient, TimeLimits) {
         EXPECT_EQ(postTo(client, server.url()).error, "EHttpReadTimeout: Read Timeout");
     }
     {
-        // Each wait is limited, not the whole answer: a slow drip with short pauses gets through.
-        ScriptedServer server({Step::slowDrip(ok("slow but steady"), 8, 30ms)});
+        // Each wait is limited, not the whole answer: a drip of about 1.5 s with short pauses gets through.
+        ScriptedServer server({Step::slowDrip(ok("slow but steady"), 2, 50ms)});
         THttpClient client;
-        client.ReadTimeout = 500;
+        client.ReadTimeout = 1000;
+        auto start = std::chrono::steady_clock::now();
         EXPECT_EQ(postTo(client, server.url()).body, "slow but steady");
+        EXPECT_GT(std::chrono::steady_clock::now() - start, 1000ms);
     }
     {
         // A refused answer whose body never comes is given 2 s even when ReadTimeout is 0.
