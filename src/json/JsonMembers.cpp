@@ -150,12 +150,14 @@ TJsonAvlEntry* TJsonMemberTable::AddNode(TJsonAvlEntry* h) {
         root_ = h;
         return h;
     }
-    // Descend, remembering the deepest node with a non-zero balance (the rebalancing point) and its parent.
+    // Descend, remembering the deepest node with a non-zero balance (the rebalancing point) and its parent,
+    // and the direction of every step below it.
     TJsonAvlEntry* point = root_;
     TJsonAvlEntry* pointParent = nullptr;
     TJsonAvlEntry* parent = nullptr;
     TJsonAvlEntry* node = root_;
-    int lastSide = 0;
+    int8_t steps[MaxDepth];
+    int depth = 0, pointDepth = 0;
     const std::u16string_view name = h->Name();
     while (node) {
         const int c = compareNames(name, node->Name());
@@ -169,24 +171,22 @@ TJsonAvlEntry* TJsonMemberTable::AddNode(TJsonAvlEntry* h) {
         if (node->Balance != 0) {
             point = node;
             pointParent = parent;
+            pointDepth = depth;
         }
+        if (depth < MaxDepth)
+            steps[depth++] = c < 0 ? -1 : 1;
         parent = node;
-        lastSide = c < 0 ? -1 : 1;
         node = c < 0 ? node->Less : node->Greater;
     }
-    if (lastSide < 0)
+    if (steps[depth - 1] < 0)
         parent->Less = h;
     else
         parent->Greater = h;
     // Adjust balances from the rebalancing point down to the new leaf.
-    for (TJsonAvlEntry* p = point; p != h;) {
-        if (compareNames(name, p->Name()) < 0) {
-            --p->Balance;
-            p = p->Less;
-        } else {
-            ++p->Balance;
-            p = p->Greater;
-        }
+    int k = pointDepth;
+    for (TJsonAvlEntry* p = point; p != h; ++k) {
+        p->Balance += steps[k];
+        p = steps[k] < 0 ? p->Less : p->Greater;
     }
     if (point->Balance == -2 || point->Balance == 2) {
         TJsonAvlEntry* top = rebalance(point);

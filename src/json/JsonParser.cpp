@@ -477,6 +477,13 @@ IJsonValue TJsonRun::Execute() {
                     t.column_ += int64_t(j - pos); // the units after c, and the closing quote
                     t.offset_ += int64_t(j + 1 - pos);
                     pos = j + 1;
+                    if (f->State == tsSkipBlank && pos < stop && p_[pos] == u':') {
+                        // The usual colon right after a name: take it here, as tsNameSep would.
+                        ++t.column_;
+                        ++t.offset_;
+                        ++pos;
+                        f->Resume = tsMemberValue;
+                    }
                     continue;
                 }
                 scratch.Append(p_ + pos, int64_t(j - pos));

@@ -85,8 +85,30 @@ struct ThreadCarver {
     char* bump = nullptr;
     char* end = nullptr;
     int64_t carved = 0;
+    // Frees are counted here while they fall in one chunk (a tree is freed mostly chunk by chunk) and
+    // handed to the chunk's shared counter in one step; at worst one chunk per thread waits for the next
+    // free, allocation or the thread's end.
+    ChunkHeader* freeChunk = nullptr;
+    int64_t freePending = 0;
 
-    ~ThreadCarver() { retire(); }
+    ~ThreadCarver() {
+        flushFrees();
+        retire();
+    }
+
+    void flushFrees() noexcept {
+        if (freeChunk)
+            countDown(freeChunk, freePending);
+        freeChunk = nullptr;
+        freePending = 0;
+    }
+    void countFree(ChunkHeader* header) noexcept {
+        if (header != freeChunk) {
+            flushFrees();
+            freeChunk = header;
+        }
+        ++freePending;
+    }
 
     // Hands the chunk over to its blocks: it dies with the last of them.
     void retire() noexcept {
@@ -99,6 +121,7 @@ struct ThreadCarver {
 
     void* take(size_t size) {
         if (size_t(end - bump) < size) {
+            flushFrees(); // a chunk that died meanwhile can be taken again at once
             retire();
             chunk = acquireChunk();
             bump = reinterpret_cast<char*>(chunk) + HeaderSize;
@@ -128,8 +151,7 @@ void release(void* block, size_t size) noexcept {
         ::operator delete(block);
         return;
     }
-    auto* header = reinterpret_cast<ChunkHeader*>(reinterpret_cast<uintptr_t>(block) & ~uintptr_t(ChunkSize - 1));
-    countDown(header, 1);
+    carver.countFree(reinterpret_cast<ChunkHeader*>(reinterpret_cast<uintptr_t>(block) & ~uintptr_t(ChunkSize - 1)));
 }
 
 #else
