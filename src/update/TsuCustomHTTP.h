@@ -100,6 +100,8 @@ public:
     std::string CustomHeaders; // extra request header lines, each ending in "\r\n"
     std::string Referrer;
     std::string PostData; // non-empty: POST it as application/x-www-form-urlencoded
+    // HTTPS: a file of trusted certificate authorities (PEM) used instead of the system's store.
+    std::string CertificateAuthorityFile;
 
     // Limits used when the matching timeout is 0: no transfer waits forever.
     int DefaultConnectLimitMs = 30000;

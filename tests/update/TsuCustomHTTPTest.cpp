@@ -5,6 +5,7 @@
 #include "ScriptedServer.h"
 
 #include <QCoreApplication>
+#include <QProcess>
 #include <QThread>
 
 #include <gtest/gtest.h>
@@ -409,6 +410,80 @@ TEST_F(TransferTest, DestroyedWhileRunning) {
     reported = false;
     processEventsUntil([] { return false; }, 100);
     EXPECT_FALSE(reported);
+}
+
+// An HTTPS server on loopback (a Python script) with a certificate made for the test.
+class TlsServer {
+public:
+    TlsServer(const fs::path& dir, const std::string& name, const std::string& altName, int days) {
+        cert = (dir / (name + ".pem")).string();
+        const std::string key = (dir / (name + ".key")).string();
+        const std::string csr = (dir / (name + ".csr")).string();
+        const std::string ext = (dir / (name + ".ext")).string();
+        std::ofstream(ext) << "subjectAltName=" << altName << "\n";
+        const std::string make = "openssl req -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -keyout '" + key +
+                                 "' -out '" + csr + "' -subj /CN=test >/dev/null 2>&1 && openssl x509 -req -in '" +
+                                 csr + "' -signkey '" + key + "' -out '" + cert + "' -days " + std::to_string(days) +
+                                 " -extfile '" + ext + "' >/dev/null 2>&1";
+        if (std::system(make.c_str()) != 0)
+            return;
+        process.start("python3", {QARVIA_TLS_SERVER_SCRIPT, QString::fromStdString(cert), QString::fromStdString(key)});
+        if (process.waitForStarted(10000) && process.waitForReadyRead(20000))
+            port = process.readLine().trimmed().toInt();
+    }
+    ~TlsServer() {
+        process.kill();
+        process.waitForFinished(5000);
+    }
+    bool ready() const { return port > 0; }
+    std::string url() const { return "https://127.0.0.1:" + std::to_string(port) + "/"; }
+
+    std::string cert;
+
+private:
+    QProcess process;
+    int port = 0;
+};
+
+TEST_F(TransferTest, HttpsChecksCertificatesAsTheOptionsSay) {
+    if (std::system("command -v openssl >/dev/null && command -v python3 >/dev/null") != 0)
+        GTEST_SKIP() << "openssl and python3 are needed to run an HTTPS server";
+    TlsServer good(dir, "good", "IP:127.0.0.1", 2);
+    TlsServer otherName(dir, "other", "DNS:other.test", 2);
+    TlsServer expired(dir, "expired", "IP:127.0.0.1", -1);
+    ASSERT_TRUE(good.ready() && otherName.ready() && expired.ready());
+    using enum TsuInternetOption;
+    struct Case {
+        const TlsServer& server;
+        bool trusted;
+        TsuInternetOptions options;
+        const char* outcome;
+    };
+    const Case cases[] = {
+        {good,
+         false,
+         {ioKeepConnection, ioIgnoreCertificateInvalid, ioIgnoreCertificateDateInvalid},
+         "host unreachable"},
+        {good, true, {ioKeepConnection}, "done"},
+        {otherName, true, {ioKeepConnection}, "host unreachable"},
+        {otherName, true, {ioKeepConnection, ioIgnoreCertificateDateInvalid}, "host unreachable"},
+        {otherName, true, {ioKeepConnection, ioIgnoreCertificateInvalid}, "done"},
+        {expired, true, {ioKeepConnection}, "host unreachable"},
+        {expired, true, {ioKeepConnection, ioIgnoreCertificateInvalid}, "host unreachable"},
+        {expired, true, {ioKeepConnection, ioIgnoreCertificateDateInvalid}, "done"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.server.cert + (c.trusted ? " trusted" : " untrusted") + " options " +
+                     std::to_string(c.options.toBits()));
+        http.CertificateAuthorityFile = c.trusted ? c.server.cert : std::string();
+        http.InternetOptions = c.options;
+        body.clear();
+        EXPECT_EQ(fetch(c.server.url()), c.outcome);
+        if (std::string(c.outcome) == "done")
+            EXPECT_EQ(body, "secure");
+        else
+            EXPECT_NE(http.LastErrorText().find("certificate"), std::string::npos) << http.LastErrorText();
+    }
 }
 
 TEST(MainThreadChannelTest, CallsRunInOrderOnTheMainThreadAndCloseReleasesTheWorker) {

@@ -25,7 +25,8 @@ const char* usageText = "usage: qarvia-fetch [options] URL [FILE]\n"
                         "  --stall-timeout MS    give up when no data arrives for MS milliseconds\n"
                         "  --user NAME, --password TEXT   login for servers that ask for one\n"
                         "  --no-cache            ask caches on the way for a fresh copy\n"
-                        "  --insecure            accept certificates that do not verify\n"
+                        "  --cacert FILE         trust the certificate authorities in FILE (PEM)\n"
+                        "  --insecure            accept a certificate issued for another name or out of its dates\n"
                         "Exit status: 0 done, 1 usage, 2 HTTP error, 3 connection lost, 4 host unreachable.\n";
 
 std::string humanBytes(double bytes) {
@@ -133,6 +134,8 @@ int main(int argc, char** argv) {
             http.HTTPUsername = argv[++i];
         } else if (arg == "--password" && hasValue) {
             http.HTTPPassword = argv[++i];
+        } else if (arg == "--cacert" && hasValue) {
+            http.CertificateAuthorityFile = argv[++i];
         } else if (arg == "--no-cache") {
             http.CacheOptions.insert(TsuCacheOption::coPragmaNoCache);
         } else if (arg == "--insecure") {
