@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# Start-up of the toolbox against a minimal Qt WebEngine program: each runs ten times under the offscreen
+# platform; prints the median wall time and peak resident memory of each and the ratios toolbox / minimal.
+#   bash bench/startup_bench.sh BUILD_DIR [RUNS]
+set -euo pipefail
+build=${1:?build folder}
+runs=${2:-10}
+toolbox="$build/src/app/qarvia-toolbox"
+minimal="$build/bench/startup-minimal-webview"
+for p in "$toolbox" "$minimal"; do
+    [ -x "$p" ] || { echo "missing $p (configure with -DQARVIA_BENCH=ON and build it)" >&2; exit 1; }
+done
+export QT_QPA_PLATFORM=offscreen
+[ "$(id -u)" -eq 0 ] && export QTWEBENGINE_DISABLE_SANDBOX=1
+# Both load the same (unreachable without a network) banner address.
+banner=$(grep -o 'http[^"]*/toolbox/in.htm' "$build/src/app/generated/app/BuildSettings.h" | head -1)
+
+python3 - "$runs" "$toolbox" "$minimal" "$banner" <<'PY'
+import os, statistics, subprocess, sys, time
+
+runs, toolbox, minimal, banner = int(sys.argv[1]), sys.argv[2], sys.argv[3], sys.argv[4]
+
+def measure(cmd):
+    """Wall time (s) and peak resident memory (MiB) of the program's own process, one run."""
+    start = time.perf_counter()
+    proc = subprocess.Popen(cmd, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    _, status, usage = os.wait4(proc.pid, 0)
+    wall = time.perf_counter() - start
+    if os.waitstatus_to_exitcode(status) != 0:
+        sys.exit(f"{cmd[0]} exited with {os.waitstatus_to_exitcode(status)}")
+    return wall, usage.ru_maxrss / 1024.0
+
+results = {}
+for name, cmd in (("minimal", [minimal, banner]), ("toolbox", [toolbox, "--smoke"])):
+    measure(cmd)  # warm the file cache once
+    samples = [measure(cmd) for _ in range(runs)]
+    results[name] = (statistics.median(s[0] for s in samples), statistics.median(s[1] for s in samples))
+    print(f"{name:8s} median wall {results[name][0] * 1000:8.1f} ms   median peak RSS {results[name][1]:7.1f} MiB"
+          f"   ({runs} runs)")
+t, m = results["toolbox"], results["minimal"]
+print(f"ratio toolbox/minimal: wall {t[0] / m[0]:.2f}   memory {t[1] / m[1]:.2f}   (target: both <= 1.3)")
+PY
