@@ -9,11 +9,13 @@
 #include "ui/TXuanxiuForm.h"
 #include "ui/WebView.h"
 #include "ui_TForm1.h"
+#include "update/TsuUpdater.h"
 
 #include <QDateTime>
 #include <QGuiApplication>
 #include <QRandomGenerator>
 #include <QScreen>
+#include <QUrl>
 
 #include <exception>
 
@@ -90,6 +92,7 @@ TForm1::TForm1(const ProgramSettings& settings, QWidget* parent)
     connect(ui->N31, &QAction::triggered, this, &TForm1::N31Click);
     connect(ui->N3, &QAction::triggered, this, &TForm1::N3Click);
 
+    loadUpdaterSettings();
     FormCreate();
     centreOnDesktop();
 }
@@ -107,6 +110,8 @@ void TForm1::FormCreate() {
     ui->TopBrowser->Navigate(settings_.bannerUrl);
     QRandomGenerator random(quint32(QDateTime::currentMSecsSinceEpoch() ^ quintptr(this)));
     InfoFileURL = infoFileUrlFor(settings_.updateInfoUrl, int(random.bounded(100)));
+    suUpdater1->VersionNumber = AppVersion;
+    suUpdater1->InfoFileURL = InfoFileURL.toStdString();
     BeginUpdateCheck();
     const char* headers[] = {"角色名", "大区", "服务器", "等级", "门派", "势力", "人物修为", "装备修为", "总修为"};
     for (int column = 0; column < 9; ++column) {
@@ -117,7 +122,29 @@ void TForm1::FormCreate() {
     }
 }
 
-void TForm1::BeginUpdateCheck() {}
+void TForm1::loadUpdaterSettings() {
+    using namespace update;
+    suUpdater1 = new TsuUpdater(this);
+    suUpdater1->setAutoCheck(true); // armed now, with the delay in force at this moment (10000 ms)
+    suUpdater1->AutoCheckDelay = 86400;
+    const QUrl infoFile(settings_.updateInfoUrl);
+    suUpdater1->InfoFile.Files = {
+        infoFile.resolved(QUrl(QStringLiteral("Qarviakit.v1.0.1.rar"))).toString().toStdString()};
+    suUpdater1->InfoFile.UpgradeMsg = "1、增加Qarvia英雄榜查询功能";
+    suUpdater1->InfoFileURL = settings_.updateInfoUrl.toStdString();
+    suUpdater1->VersionControl = TsuUpdaterVersionControl::byNumber;
+    suUpdater1->VersionDate = "11/06/2012";
+    suUpdater1->VersionDateAutoSet = true;
+    suUpdater1->VersionNumber = "v1.0";
+    suUpdater1->Wizard.HideFileLocation = true;
+    suUpdater1->setWizardLanguage(wlChineseSimplified);
+    suUpdater1->Wizard.StayOnTop = false;
+    suUpdater1->Loaded(QCoreApplication::arguments());
+}
+
+void TForm1::BeginUpdateCheck() {
+    suUpdater1->BeginUpdateCheck();
+}
 
 void TForm1::centreOnDesktop() {
     if (QScreen* screen = QGuiApplication::primaryScreen()) {

@@ -18,6 +18,9 @@ namespace qarvia {
 
 class DigitKeyFilter;
 class ExperiencePage;
+namespace update {
+class TsuUpdater;
+}
 class FusionPage;
 class HuaxuePage;
 
@@ -40,6 +43,8 @@ public:
     // What start-up hands the self-update component: VersionNumber and InfoFileURL.
     QString versionNumber() const { return QString::fromLatin1(AppVersion); }
     QString infoFileUrl() const { return InfoFileURL; }
+    // The self-update component, with the window's stored settings applied.
+    update::TsuUpdater* updater() const { return suUpdater1; }
 
     int lastPageIndex() const { return LastPageIndex; }
     HuaxuePage* huaxuePage() const { return huaxuePage_; }
@@ -52,8 +57,9 @@ public slots:
 
 private:
     void FormCreate();
-    // Starts the self-update component's check. The update component takes over here; until it is built
-    // in, there is nothing to check.
+    // Applies the window's stored settings to suUpdater1, in the order in which they are stored.
+    void loadUpdaterSettings();
+    // Starts suUpdater1's check.
     void BeginUpdateCheck();
     void showSimulatorPage();
     void centreOnDesktop();
@@ -61,6 +67,7 @@ private:
     std::unique_ptr<Ui::TForm1> ui;
     ProgramSettings settings_;
     QString InfoFileURL;
+    update::TsuUpdater* suUpdater1 = nullptr;
     int LastPageIndex = 0;
     bool inSimulator_ = false;
     DigitKeyFilter* digitKeyFilter_ = nullptr;
