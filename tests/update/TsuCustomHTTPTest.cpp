@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -410,6 +411,82 @@ TEST_F(TransferTest, DestroyedWhileRunning) {
     reported = false;
     processEventsUntil([] { return false; }, 100);
     EXPECT_FALSE(reported);
+}
+
+TEST_F(TransferTest, RedirectsAndStatusReports) {
+    ScriptedServer server({Step::answer(response("302 Found", "", "Location: /moved.inf\r\n")),
+                           Step::answer(response("200 OK", "moved here"))});
+    std::vector<int> codes;
+    std::vector<std::string> redirects;
+    http.OnStatus = [&](int code, const std::string& text) {
+        codes.push_back(code);
+        EXPECT_EQ(text, StatusCodeText(code));
+    };
+    http.OnRedirect = [&](const std::string& url) { redirects.push_back(url); };
+    EXPECT_EQ(fetch(server.url("/upt.inf")), "done");
+    EXPECT_EQ(body, "moved here");
+    EXPECT_EQ(redirects, (std::vector<std::string>{"/moved.inf"}));
+    for (int code : {60, 10, 11, 20, 21, 30, 31, 40, 41, 110, 100, 70})
+        EXPECT_NE(std::find(codes.begin(), codes.end(), code), codes.end()) << code;
+    ASSERT_TRUE(server.waitForFinished(2));
+    EXPECT_EQ(server.request(1).rfind("GET /moved.inf HTTP/1.1\r\n", 0), 0u) << server.request(1);
+
+    // Not followed when asked so: the 302 itself is the answer.
+    ScriptedServer again({Step::answer(response("302 Found", "", "Location: /moved.inf\r\n"))});
+    http.InternetOptions.insert(TsuInternetOption::ioNoAutoRedirect);
+    EXPECT_EQ(fetch(again.url("/upt.inf")), "http error 302");
+}
+
+TEST_F(TransferTest, ProxyAndItsAuthentication) {
+    ScriptedServer proxy({Step::answer(response("407 Proxy Authentication Required", "",
+                                                "Proxy-Authenticate: Basic realm=\"proxy\"\r\n")),
+                          Step::answer(response("200 OK", "via proxy"))});
+    http.Proxy.AccessType = TsuAccessType::atUseProxy;
+    http.Proxy.ProxyServer = "127.0.0.1";
+    http.Proxy.ProxyPort = proxy.port();
+    http.Proxy.ProxyBypass = "";
+    int asked = 0;
+    http.OnProxyAuthenticationRequest = [&](std::string& user, std::string& password, bool& TryAgain) {
+        ++asked;
+        user = "puser";
+        password = "ppass";
+        TryAgain = true;
+    };
+    EXPECT_EQ(fetch("http://updates.example.test/upt.inf"), "done");
+    EXPECT_EQ(body, "via proxy");
+    EXPECT_EQ(asked, 1);
+    EXPECT_EQ(http.Proxy.ProxyUsername, "puser");
+    ASSERT_TRUE(proxy.waitForFinished(2));
+    EXPECT_EQ(proxy.request(0).rfind("GET http://updates.example.test/upt.inf HTTP/1.1\r\n", 0), 0u);
+    EXPECT_NE(proxy.request(1).find("\r\nProxy-Authorization: Basic cHVzZXI6cHBhc3M=\r\n"), std::string::npos)
+        << proxy.request(1);
+
+    // atDirect ignores the proxy settings.
+    ScriptedServer direct({Step::answer(response("200 OK", "direct"))});
+    http.Proxy.AccessType = TsuAccessType::atDirect;
+    EXPECT_EQ(fetch(direct.url("/")), "done");
+    EXPECT_EQ(body, "direct");
+}
+
+TEST_F(TransferTest, ResumeAppendsFromTheStartPosition) {
+    const fs::path output = dir / "resumed.bin";
+    std::ofstream(output, std::ios::binary) << "01234";
+    ScriptedServer server({Step::answer(response("206 Partial Content", "56789", "Content-Range: bytes 5-9/10\r\n"))});
+    std::vector<std::int64_t> reads;
+    std::int64_t size = 0;
+    http.OnProgress = [&](const TsuHTTPProgress& p) {
+        reads.push_back(p.BytesRead);
+        size = p.Size;
+    };
+    http.URL = server.url("/f");
+    http.OutputFileName = output.string();
+    ASSERT_TRUE(http.StartTransfer(5, 0, true));
+    EXPECT_EQ(outcomes, (std::vector<std::string>{"done"}));
+    EXPECT_EQ(body, "0123456789");
+    EXPECT_EQ(reads, (std::vector<std::int64_t>{10}));
+    EXPECT_EQ(size, 10);
+    ASSERT_TRUE(server.waitForFinished(1));
+    EXPECT_NE(server.request(0).find("\r\nRange: bytes=5-\r\n"), std::string::npos) << server.request(0);
 }
 
 // An HTTPS server on loopback (a Python script) with a certificate made for the test.
