@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <climits>
 
 namespace qarvia::http {
 
@@ -255,6 +256,9 @@ void THttpClient::PrepareTarget() {
     if ((method == hmOptions || method == hmTrace || method == hmPut || method == hmDelete) && requestVersion != pv1_1)
         throw EHttpException("This request method is supported in HTTP 1.1");
 
+    // The length field is 32 bits wide: a body it cannot describe is not sent at all.
+    if (Request.Source.size() > static_cast<std::size_t>(INT32_MAX))
+        throw EHttpException("Request too large");
     Request.ContentLength =
         (method == hmPost || method == hmPut) ? static_cast<std::int32_t>(Request.Source.size()) : -1;
     Request.Host = uri.Port == "80" ? uri.Host : uri.Host + ":" + uri.Port;
