@@ -14,6 +14,7 @@
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QTableWidget>
 #include <QTimer>
 #include <QUrl>
@@ -98,17 +99,11 @@ QString toQString(const std::u16string& text) {
     return QString::fromUtf16(text.data(), qsizetype(text.size()));
 }
 
-// Keeps a button disabled for the life of a request and enables it again on every way out.
-class ButtonBusy {
-public:
-    explicit ButtonBusy(QPushButton* button) : button(button) { button->setEnabled(false); }
-    ~ButtonBusy() { button->setEnabled(true); }
-    ButtonBusy(const ButtonBusy&) = delete;
-    ButtonBusy& operator=(const ButtonBusy&) = delete;
-
-private:
-    QPushButton* button;
-};
+// Disables the button for the life of the returned guard, which enables it again on every way out.
+auto keepDisabled(QPushButton* button) {
+    button->setEnabled(false);
+    return qScopeGuard([button] { button->setEnabled(true); });
+}
 
 } // namespace
 
@@ -188,7 +183,7 @@ void RankingPage::search() {
         showMessage(QString::fromUtf8(kEnterName));
         return;
     }
-    ButtonBusy busy(c.herorankSoBtn);
+    auto busy = keepDisabled(c.herorankSoBtn);
     std::optional<Answer> answer = exchange(std::nullopt);
     if (!answer)
         return;
@@ -207,7 +202,7 @@ void RankingPage::turnPage(int step, QPushButton* button) {
     // it showed.
     heropage += step;
     showPageNumber();
-    ButtonBusy busy(button);
+    auto busy = keepDisabled(button);
     std::optional<Answer> answer = exchange(heropage);
     if (answer)
         fillGrid(*answer);

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -76,14 +77,14 @@ int parseInt(const std::string& text, int fallback) {
     return value;
 }
 
-int hexDigit(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
+// The byte written as two hexadecimal digits at text[at], or -1.
+int hexByte(std::string_view text, std::size_t at) {
+    unsigned value = 0;
+    const char* end = text.data() + at + 2;
+    if (at + 2 > text.size())
+        return -1;
+    auto [stop, error] = std::from_chars(text.data() + at, end, value, 16);
+    return error == std::errc() && stop == end ? int(value) : -1;
 }
 
 // application/x-www-form-urlencoded: "+" is a blank, "%XX" a byte; a broken escape stays as it is.
@@ -94,8 +95,8 @@ std::string formDecode(std::string_view text) {
         char c = text[i];
         if (c == '+') {
             out += ' ';
-        } else if (c == '%' && i + 2 < text.size() && hexDigit(text[i + 1]) >= 0 && hexDigit(text[i + 2]) >= 0) {
-            out += static_cast<char>(hexDigit(text[i + 1]) * 16 + hexDigit(text[i + 2]));
+        } else if (int byte = c == '%' ? hexByte(text, i + 1) : -1; byte >= 0) {
+            out += static_cast<char>(byte);
             i += 2;
         } else {
             out += c;
