@@ -454,6 +454,19 @@ IJsonValue TJsonRun::Execute() {
                 }
                 step = Step::Consume;
             } else if (c == u'\\') {
+                // A whole \uXXXX at once when it is all here; anything else unit by unit through tsEscape.
+                const int64_t room = limit_ - t.offset_;
+                if (room >= 6 && pos + 6 <= n_ && p_[pos + 1] == u'u') {
+                    const int d0 = hexValue(p_[pos + 2]), d1 = hexValue(p_[pos + 3]), d2 = hexValue(p_[pos + 4]),
+                              d3 = hexValue(p_[pos + 5]);
+                    if ((d0 | d1 | d2 | d3) >= 0) {
+                        scratch.AppendUnit(char16_t(d0 << 12 | d1 << 8 | d2 << 4 | d3));
+                        t.column_ += 5;
+                        t.offset_ += 6;
+                        pos += 6;
+                        continue;
+                    }
+                }
                 f->Resume = f->State;
                 f->State = tsEscape;
                 step = Step::Consume;

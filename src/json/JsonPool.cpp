@@ -28,7 +28,7 @@ constexpr size_t Granule = 16;
 constexpr size_t ChunkSize = 64 * 1024;
 constexpr size_t HeaderSize = 64;
 constexpr int64_t Bias = int64_t(1) << 40;
-constexpr size_t KeptChunks = 64;
+constexpr size_t KeptChunks = 512; // up to 32 MiB kept for the next document
 
 // At the start of every chunk. Counts blocks not yet freed, plus Bias while a thread still carves from it.
 struct alignas(64) ChunkHeader {
