@@ -244,9 +244,11 @@ void THttpClient::PrepareTarget() {
         throw EHttpUnknownProtocol("HTTPS is not supported");
     if (uri.Protocol != "http")
         throw EHttpUnknownProtocol();
+    // A URL that names its host without a port means the default port, whatever the last request used;
+    // only a relative URL stays on the remembered one.
     if (!next.Port.empty())
         uri.Port = next.Port;
-    else if (uri.Port.empty() || uri.Port == "0" || uri.Port == "80" || uri.Port == "443")
+    else if (!next.Host.empty() || uri.Port.empty() || uri.Port == "0" || uri.Port == "80" || uri.Port == "443")
         uri.Port = "80";
     if (!readDecimal(uri.Port, 1, 65535))
         throw EHttpSocketError(10022);

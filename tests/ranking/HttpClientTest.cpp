@@ -417,3 +417,29 @@ TEST(HttpClient, LongLinesSplitWhenToldTo) {
     EXPECT_EQ(postTo(client, server.url()).body, "ok");
     EXPECT_EQ(client.Response.RawHeaders.value("X-Big"), std::string(33, 'x'));
 }
+
+TEST(HttpClient, RelativeUrlsFollowTheLastRequestAbsoluteOnesStandAlone) {
+    std::vector<std::string> peers;
+    std::vector<std::string> targets;
+    struct RecordingStream : THttpMemoryStream {
+        std::vector<std::string>& sink;
+        explicit RecordingStream(std::vector<std::string>& sink)
+            : THttpMemoryStream("HTTP/1.0 200 OK\r\nContent-Length: 0\r\n\r\n"), sink(sink) {}
+        ~RecordingStream() override { sink.push_back(writtenBytes().substr(0, writtenBytes().find("\r\n"))); }
+    };
+    THttpClient client;
+    client.setConnector([&](const std::string& host, int port, int) {
+        peers.push_back(host + ":" + std::to_string(port));
+        return std::make_unique<RecordingStream>(targets);
+    });
+    std::string answer;
+    for (const char* url : {"http://a.example:8080/dir/sub/page", "other?x=1", "../up", "/root/doc",
+                            "http://b.example/", "http://c.example:80/z"})
+        client.Get(url, answer);
+    client.Disconnect();
+    EXPECT_EQ(peers, (std::vector<std::string>{"a.example:8080", "a.example:8080", "a.example:8080", "a.example:8080",
+                                               "b.example:80", "c.example:80"}));
+    EXPECT_EQ(targets, (std::vector<std::string>{"GET /dir/sub/page HTTP/1.1", "GET /dir/sub/other?x=1 HTTP/1.1",
+                                                 "GET /dir/up HTTP/1.1", "GET /root/doc HTTP/1.1", "GET / HTTP/1.1",
+                                                 "GET /z HTTP/1.1"}));
+}
