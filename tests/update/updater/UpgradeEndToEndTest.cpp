@@ -1,0 +1,230 @@
+// Whole upgrades: an update published on loopback by a real HTTP server program, a program built on
+// TsuUpdater installed in a folder of its own (with a blank and a "+" in its path), and the real stub.
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+extern char** environ;
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string readFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void writeFile(const fs::path& path, const std::string& content, bool executable = false) {
+    fs::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary) << content;
+    if (executable)
+        fs::permissions(path, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec);
+}
+
+pid_t spawn(const std::vector<std::string>& args, int stdoutFd = -1, const std::vector<std::string>& env = {},
+            bool quiet = false) {
+    std::vector<std::string> store = args;
+    std::vector<char*> argv;
+    for (auto& a : store)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    std::vector<std::string> envStore;
+    for (char** e = environ; *e; ++e)
+        envStore.emplace_back(*e);
+    envStore.insert(envStore.end(), env.begin(), env.end());
+    std::vector<char*> envp;
+    for (auto& e : envStore)
+        envp.push_back(e.data());
+    envp.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    if (stdoutFd >= 0)
+        posix_spawn_file_actions_adddup2(&actions, stdoutFd, STDOUT_FILENO);
+    if (quiet)
+        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    pid_t pid = -1;
+    posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    return pid;
+}
+
+int waitExit(pid_t pid) {
+    int status = 0;
+    if (waitpid(pid, &status, 0) < 0)
+        return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+std::string waitForFile(const fs::path& path) {
+    for (int i = 0; i < 1500 && !fs::exists(path); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    return readFile(path);
+}
+
+std::vector<std::string> downloadsIn(const fs::path& dir) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir)) {
+        if (entry.path().filename().string().ends_with(".uTMP"))
+            names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// "python3 -m http.server" on 127.0.0.1, a port the kernel picks, serving one folder.
+class PublishingServer {
+public:
+    explicit PublishingServer(const fs::path& root) {
+        int fds[2];
+        if (pipe(fds) != 0)
+            return;
+        pid = spawn({"python3", "-u", "-m", "http.server", "0", "--bind", "127.0.0.1", "--directory", root.string()},
+                    fds[1], {}, true);
+        close(fds[1]);
+        // "Serving HTTP on 127.0.0.1 port 43117 (http://127.0.0.1:43117/) ..."
+        std::string line;
+        char c;
+        while (line.find('\n') == std::string::npos && read(fds[0], &c, 1) == 1)
+            line += c;
+        close(fds[0]);
+        const auto at = line.find(" port ");
+        if (at != std::string::npos)
+            port = std::atoi(line.c_str() + at + 6);
+    }
+    ~PublishingServer() {
+        if (pid > 0) {
+            kill(pid, SIGTERM);
+            waitpid(pid, nullptr, 0);
+        }
+    }
+    PublishingServer(const PublishingServer&) = delete;
+    PublishingServer& operator=(const PublishingServer&) = delete;
+    std::string url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(port) + path; }
+
+    pid_t pid = -1;
+    int port = 0;
+};
+
+const std::string NewProgram = "#!/bin/sh\necho \"new program: $1\" > \"$(dirname \"$0\")/mark\"\n";
+
+class UpgradeEndToEnd : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::random_device rd;
+        root = fs::temp_directory_path() / ("qarvia-upgrade-" + std::to_string(rd()));
+        published = root / "published";
+        installed = root / "My Games" / "q+t";
+        fs::create_directories(published);
+        fs::create_directories(installed);
+        program = installed / "upgrade-test-app";
+        fs::copy_file(UPGRADE_TEST_APP, program);
+        oldProgram = readFile(program);
+        writeFile(installed / "readme.txt", "old readme");
+        server = std::make_unique<PublishingServer>(published);
+        ASSERT_GT(server->port, 0);
+    }
+    void TearDown() override {
+        server.reset();
+        fs::remove_all(root);
+    }
+
+    void publish(const std::string& infoFile) { writeFile(published / "upt.inf", infoFile); }
+
+    int runCheck(const std::string& extra = {}) {
+        std::vector<std::string> args = {program.string(), "--check", server->url("/upt.inf?d=7")};
+        if (!extra.empty())
+            args.push_back(extra);
+        const pid_t pid = spawn(args, -1, {"UPGRADE_TEST_STUB=" + (root / "stub").string()});
+        return waitExit(pid);
+    }
+
+    fs::path root, published, installed, program;
+    std::string oldProgram;
+    std::unique_ptr<PublishingServer> server;
+};
+
+} // namespace
+
+TEST_F(UpgradeEndToEnd, PublishedUpdateIsInstalledAndRestarted) {
+    writeFile(published / "upgrade-test-app", NewProgram);
+    writeFile(published / "data.rar", std::string(300000, 'd'));
+    writeFile(published / "readme.txt", "new readme");
+    publish("#version=v1.2\r\n#url=" + server->url("/upgrade-test-app") + "\r\n#url0=" + server->url("/data.rar") +
+            "\r\n#url3=" + server->url("/readme.txt") + "\r\n#message={1、增加Qarvia英雄榜查询功能}\r\n");
+    EXPECT_EQ(runCheck(), 0);
+    EXPECT_EQ(waitForFile(installed / "mark"), "new program: /afterupgrade\n");
+    for (const char* name : {"upgrade-test-app", "data.rar", "readme.txt"})
+        EXPECT_EQ(readFile(installed / name), readFile(published / name)) << name;
+    EXPECT_TRUE(downloadsIn(installed).empty());
+}
+
+TEST_F(UpgradeEndToEnd, LostSecondFileIsSkipped) {
+    writeFile(published / "data.rar", "data");
+    writeFile(published / "readme.txt", "new readme");
+    publish("#version=v1.2\n#url1=" + server->url("/data.rar") + "\n#url2=" + server->url("/missing.dat") +
+            "\n#url3=" + server->url("/readme.txt") + "\n");
+    EXPECT_EQ(runCheck(), 0);
+    // The program was not replaced, so the old one starts again and learns of the upgrade.
+    EXPECT_EQ(waitForFile(installed / "mark"), "after-restart");
+    EXPECT_EQ(readFile(installed / "data.rar"), "data");
+    EXPECT_EQ(readFile(installed / "readme.txt"), "new readme");
+    EXPECT_FALSE(fs::exists(installed / "missing.dat"));
+    EXPECT_EQ(readFile(program), oldProgram);
+}
+
+TEST_F(UpgradeEndToEnd, CancelAndDeclineLeaveTheProgramAsItWas) {
+    writeFile(published / "data.rar", std::string(3000000, 'd'));
+    writeFile(published / "readme.txt", "new readme");
+    publish("#version=v1.2\n#url=" + server->url("/data.rar") + "\n#url0=" + server->url("/readme.txt") + "\n");
+    EXPECT_EQ(runCheck("--cancel"), 3);
+    EXPECT_TRUE(downloadsIn(installed).empty());
+    EXPECT_EQ(runCheck("--decline"), 4);
+    EXPECT_EQ(downloadsIn(installed), (std::vector<std::string>{"data.rar.uTMP", "readme.txt.uTMP"}));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_FALSE(fs::exists(installed / "mark"));
+    EXPECT_EQ(readFile(installed / "readme.txt"), "old readme");
+    EXPECT_EQ(readFile(program), oldProgram);
+}
+
+TEST_F(UpgradeEndToEnd, SetupProgramRunsBeforeTheRestart) {
+    writeFile(published / "setup.exe", "#!/bin/sh\necho \"setup ran: $1\" > \"$(dirname \"$0\")/setup-ran\"\n");
+    publish("#version=v1.2\n#url=" + server->url("/setup.exe") + "\n#method=1\n");
+    EXPECT_EQ(runCheck(), 0);
+    EXPECT_EQ(waitForFile(installed / "mark"), "after-restart");
+    EXPECT_EQ(readFile(installed / "setup-ran"), "setup ran: /afterupgrade\n");
+    EXPECT_FALSE(fs::exists(installed / "setup.exe"));
+    EXPECT_EQ(readFile(program), oldProgram);
+}
+
+TEST_F(UpgradeEndToEnd, FailedReplacementRollsEverythingBack) {
+    writeFile(published / "upgrade-test-app", NewProgram);
+    writeFile(published / "readme.txt", "new readme");
+    writeFile(published / "zz-plugins", "a file where the installation has a folder");
+    writeFile(installed / "zz-plugins" / "keep", "plugin");
+    publish("#version=v1.2\n#url=" + server->url("/upgrade-test-app") + "\n#url0=" + server->url("/readme.txt") +
+            "\n#url3=" + server->url("/zz-plugins") + "\n");
+    EXPECT_EQ(runCheck(), 0);
+    // The old program comes back without the restart argument: nothing was upgraded.
+    EXPECT_EQ(waitForFile(installed / "mark"), "plain ");
+    EXPECT_EQ(readFile(program), oldProgram);
+    EXPECT_EQ(readFile(installed / "readme.txt"), "old readme");
+    EXPECT_EQ(readFile(installed / "zz-plugins" / "keep"), "plugin");
+    EXPECT_EQ(downloadsIn(installed),
+              (std::vector<std::string>{"readme.txt.uTMP", "upgrade-test-app.uTMP", "zz-plugins.uTMP"}));
+}

@@ -1,0 +1,122 @@
+// A small program built on TsuUpdater for the end-to-end upgrade tests. Installed by the test in a
+// folder of its own, it is started as
+//     upgrade-test-app --check INFO_URL [--cancel | --decline]
+// and answers the question and the lost-file boxes with Yes and presses the wizard's finish button. Started
+// by the stub afterwards, it writes "mark" beside itself: "after-restart" when its first argument is the
+// restart argument, else "plain" followed by its arguments.
+//
+// Exit codes: 0 restart handed to the stub, 3 cancelled, 4 restart declined, 5 no update, 6 other outcome,
+// 7 the stub could not be started.
+
+#include "update/TsuUpdater.h"
+#include "update/wizard/UpdaterWindows.h"
+
+#include <QApplication>
+#include <QDialog>
+#include <QPushButton>
+#include <QTimer>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+using namespace qarvia;
+using namespace qarvia::update;
+
+namespace {
+
+class YesToEverything : public Dialogs {
+public:
+    MessageButton show(const MessageRequest& r) override {
+        if (r.buttons & mbYes)
+            return mbYes;
+        return mbOk;
+    }
+};
+
+void writeMark(const std::string& text) {
+    const auto dir = std::filesystem::path(QCoreApplication::applicationFilePath().toStdString()).parent_path();
+    std::ofstream(dir / "mark") << text;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    QApplication app(argc, argv);
+    const QStringList args = QCoreApplication::arguments();
+
+    TsuUpdater updater;
+    updater.VersionControl = TsuUpdaterVersionControl::byNumber;
+    updater.VersionNumber = "v1.1";
+    updater.Wizard.HideFileLocation = true;
+    updater.Wizard.StayOnTop = false;
+    updater.setWizardLanguage(wlChineseSimplified);
+    if (const char* stub = std::getenv("UPGRADE_TEST_STUB"))
+        TsuUpdater::setStubPath(stub);
+    bool restarted = false;
+    updater.OnAfterRestart = [&](TsuUpdater&) { restarted = true; };
+    updater.Loaded(args);
+    if (restarted) {
+        writeMark("after-restart");
+        return 0;
+    }
+    if (args.size() < 3 || args.at(1) != QStringLiteral("--check")) {
+        writeMark(("plain " + args.mid(1).join(QLatin1Char(' '))).toStdString());
+        return 0;
+    }
+    const bool cancel = args.contains(QStringLiteral("--cancel"));
+    const bool decline = args.contains(QStringLiteral("--decline"));
+
+    YesToEverything yes;
+    setDialogs(&yes);
+    setModalAnswerer([](QDialog&) { return int(QDialog::Accepted); });
+
+    int exitCode = 6;
+    auto finish = [&](int code) {
+        exitCode = code;
+        QTimer::singleShot(0, &app, [&app, code] { app.exit(code); });
+    };
+    updater.OnNoUpdateAvailable = [&](TsuUpdater&) { finish(5); };
+    updater.OnNoInfoFile = [&](TsuUpdater&) { finish(6); };
+    updater.OnHostUnreachable = [&](TsuUpdater&, const std::string&, const std::string&) { finish(6); };
+    updater.OnConnLost = [&](TsuUpdater&) { finish(6); };
+    updater.OnLaterUpgrade = [&](TsuUpdater&) { finish(6); };
+    updater.OnAborted = [&](TsuUpdater&) { finish(3); };
+    updater.OnEndUpgrade = [&](TsuUpdater&, bool& restart) {
+        if (decline) {
+            restart = false;
+            finish(4);
+        }
+    };
+    bool closing = false;
+    updater.OnProgress = [&](TsuUpdater& u, const std::string&, std::int64_t, std::int64_t, std::int64_t, std::int64_t,
+                             std::uint8_t, std::uint8_t, float) {
+        if (cancel && !closing) {
+            closing = true;
+            QTimer::singleShot(0, &app, [&u] {
+                if (u.WizardForm())
+                    u.WizardForm()->close();
+            });
+        }
+    };
+    // Press the finish button once the finish page shows.
+    QTimer finishPresser;
+    QObject::connect(&finishPresser, &QTimer::timeout, [&] {
+        TsuUpdaterWizardForm* wizard = updater.WizardForm();
+        if (wizard && wizard->isFinishPage())
+            wizard->findChild<QPushButton*>(QStringLiteral("FinishBtn"))->click();
+    });
+    finishPresser.start(20);
+
+    updater.InfoFileURL = args.at(2).toStdString();
+    updater.BeginUpdateCheck();
+    const int code = app.exec();
+    setDialogs(nullptr);
+    setModalAnswerer(nullptr);
+    if (updater.Restarting)
+        return 0;
+    if (exitCode == 6 && updater.UpgradeFinished)
+        return 7; // the stub could not be started
+    return code != 0 ? code : exitCode;
+}
