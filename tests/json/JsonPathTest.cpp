@@ -138,4 +138,20 @@ TEST(JsonPathTest, SubstituteFillsTemplates) {
         EXPECT_EQ(u8(doc.Substitute(u16(templ), u'{', u'}')), expected) << templ;
 }
 
+TEST(JsonPathTest, FailuresCarryTheirCodes) {
+    const IJsonValue doc = parse(Ranking).ValueAt(u"result");
+    const std::pair<const char*, TJsonParseError> cases[] = {
+        {"s.x", pePathObject},         {"missing.x", pePathObject},
+        {"s[0]", pePathArray},         {"roles[-1]", pePathIndex},
+        {"roles[\"a\"]", pePathIndex}, {"roles[0", pePathArray},
+        {"name(1)", pePathMethod},     {"total_count", peNone},
+        {"roles[9]", peNone},          {"s", peNone},
+    };
+    for (const auto& [path, error] : cases) {
+        TJsonTokenizer t;
+        ParseWithTokenizer(t, u16(path), -1, false, doc);
+        EXPECT_EQ(t.Error(), error) << path;
+    }
+}
+
 } // namespace
