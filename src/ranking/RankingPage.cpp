@@ -8,6 +8,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QGuiApplication>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
@@ -102,6 +103,7 @@ QString toQString(const std::u16string& text) {
 // Disables the button for the life of the returned guard, which enables it again on every way out.
 auto keepDisabled(QPushButton* button) {
     button->setEnabled(false);
+    button->repaint(); // no event loop runs during the request: show the disabled state now
     return qScopeGuard([button] { button->setEnabled(true); });
 }
 
@@ -235,8 +237,13 @@ std::optional<RankingPage::Answer> RankingPage::exchange(std::optional<int> page
     fields.push_back("count=" + std::to_string(kRolesPerPage));
 
     std::string bytes;
-    emit requestStarted();
-    heroRankHttp.PostForm(serviceUrl_.toStdString() + "/bang/search4role", fields, bytes);
+    {
+        // The window cannot react until the answer is in; say so with the pointer.
+        QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+        auto restore = qScopeGuard([] { QGuiApplication::restoreOverrideCursor(); });
+        emit requestStarted();
+        heroRankHttp.PostForm(serviceUrl_.toStdString() + "/bang/search4role", fields, bytes);
+    }
 
     QString text = answerText(bytes, heroRankHttp.Response.ContentType);
     bytes.clear();

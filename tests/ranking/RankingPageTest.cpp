@@ -12,6 +12,7 @@
 #include "ScriptedServer.h"
 #include "WebViewRecorder.h"
 
+#include <QGuiApplication>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -398,13 +399,19 @@ TEST_F(RankingTab, FailuresLeaveTheListingAndBringTheButtonBack) {
             Snapshot before = snapshot();
             dialogs.clear();
             bool enabledDuringRequest = true;
-            auto watch = QObject::connect(page, &RankingPage::requestStarted,
-                                          [&] { enabledDuringRequest = button->isEnabled(); });
+            bool waitCursorDuringRequest = false;
+            auto watch = QObject::connect(page, &RankingPage::requestStarted, [&] {
+                enabledDuringRequest = button->isEnabled();
+                waitCursorDuringRequest =
+                    QGuiApplication::overrideCursor() && QGuiApplication::overrideCursor()->shape() == Qt::WaitCursor;
+            });
             QTest::mouseClick(button, Qt::LeftButton);
             QObject::disconnect(watch);
 
             EXPECT_FALSE(enabledDuringRequest);
             EXPECT_TRUE(button->isEnabled());
+            EXPECT_TRUE(waitCursorDuringRequest);
+            EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
             ASSERT_EQ(dialogs.requests().size(), 1u);
             EXPECT_EQ(dialogs.requests()[0].text.toStdString(), c.message);
             EXPECT_EQ(dialogs.requests()[0].icon, c.icon);
