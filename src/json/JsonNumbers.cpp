@@ -30,16 +30,6 @@ int64_t saturatingMultiply(int64_t a, int64_t b) noexcept {
 
 namespace {
 
-int hexDigit(char16_t c) noexcept {
-    if (c >= u'0' && c <= u'9')
-        return c - u'0';
-    if (c >= u'a' && c <= u'f')
-        return c - u'a' + 10;
-    if (c >= u'A' && c <= u'F')
-        return c - u'A' + 10;
-    return -1;
-}
-
 // Reads a double from ASCII text through strtod in the C locale; used only where from_chars reports a
 // value out of range, to get the infinity or zero that the IEEE rounding gives.
 double strtodC(const char* text) noexcept {

@@ -7,6 +7,17 @@
 
 namespace qarvia::json::numbers {
 
+// Value of a hex digit unit, or -1.
+inline int hexDigit(char16_t c) noexcept {
+    if (c >= u'0' && c <= u'9')
+        return c - u'0';
+    if (c >= u'a' && c <= u'f')
+        return c - u'a' + 10;
+    if (c >= u'A' && c <= u'F')
+        return c - u'A' + 10;
+    return -1;
+}
+
 // Rounds to the nearest integer, ties to even, saturating at the 64-bit limits (NaN gives 0).
 int64_t roundEven(double d) noexcept;
 

@@ -52,16 +52,6 @@ inline bool isDigit(char16_t c) {
     return c >= u'0' && c <= u'9';
 }
 
-inline int hexValue(char16_t c) {
-    if (c >= u'0' && c <= u'9')
-        return c - u'0';
-    if (c >= u'a' && c <= u'f')
-        return c - u'a' + 10;
-    if (c >= u'A' && c <= u'F')
-        return c - u'A' + 10;
-    return -1;
-}
-
 // Reads an optional sign and decimal digits from the start of s (number characters only), skipping '.'
 // when asked. Returns false when the digits overflow 64 bits.
 bool readLeadingInteger(const char16_t* s, size_t n, int64_t& out, bool skipDots) {
@@ -457,8 +447,8 @@ IJsonValue TJsonRun::Execute() {
                 // A whole \uXXXX at once when it is all here; anything else unit by unit through tsEscape.
                 const int64_t room = limit_ - t.offset_;
                 if (room >= 6 && pos + 6 <= n_ && p_[pos + 1] == u'u') {
-                    const int d0 = hexValue(p_[pos + 2]), d1 = hexValue(p_[pos + 3]), d2 = hexValue(p_[pos + 4]),
-                              d3 = hexValue(p_[pos + 5]);
+                    const int d0 = numbers::hexDigit(p_[pos + 2]), d1 = numbers::hexDigit(p_[pos + 3]),
+                              d2 = numbers::hexDigit(p_[pos + 4]), d3 = numbers::hexDigit(p_[pos + 5]);
                     if ((d0 | d1 | d2 | d3) >= 0) {
                         scratch.AppendUnit(char16_t(d0 << 12 | d1 << 8 | d2 << 4 | d3));
                         t.column_ += 5;
@@ -549,7 +539,7 @@ IJsonValue TJsonRun::Execute() {
 
         case tsUnicodeEscape:
         case tsHexEscape: {
-            const int d = hexValue(c);
+            const int d = numbers::hexDigit(c);
             if (d < 0) {
                 step = fail(peString);
                 break;

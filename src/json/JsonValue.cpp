@@ -42,10 +42,14 @@ void TJsonMemberTable::operator delete(void* block, size_t size) noexcept {
     pool::release(block, size);
 }
 
-TJsonValue* TJsonValue::NewOwned(TJsonKind kind) {
-    auto* v = new TJsonValue;
+TJsonValue* TJsonValue::newCounted(TJsonKind kind) {
+    auto* v = new TJsonValue(kind);
     v->RefCount.store(1, std::memory_order_relaxed);
-    v->Kind = kind;
+    return v;
+}
+
+TJsonValue* TJsonValue::NewOwned(TJsonKind kind) {
+    TJsonValue* v = newCounted(kind);
     if (kind == skObject)
         v->Payload.Object = new TJsonMemberTable;
     else if (kind == skArray)
@@ -54,41 +58,31 @@ TJsonValue* TJsonValue::NewOwned(TJsonKind kind) {
 }
 
 TJsonValue* TJsonValue::NewOwnedInteger(int64_t value) {
-    auto* v = new TJsonValue;
-    v->RefCount.store(1, std::memory_order_relaxed);
-    v->Kind = skInteger;
+    TJsonValue* v = newCounted(skInteger);
     v->Payload.Integer = value;
     return v;
 }
 
 TJsonValue* TJsonValue::NewOwnedDouble(double value) {
-    auto* v = new TJsonValue;
-    v->RefCount.store(1, std::memory_order_relaxed);
-    v->Kind = skDouble;
+    TJsonValue* v = newCounted(skDouble);
     v->Payload.Double = value;
     return v;
 }
 
 TJsonValue* TJsonValue::NewOwnedCurrency(int64_t scaled) {
-    auto* v = new TJsonValue;
-    v->RefCount.store(1, std::memory_order_relaxed);
-    v->Kind = skCurrency;
+    TJsonValue* v = newCounted(skCurrency);
     v->Payload.Currency = scaled;
     return v;
 }
 
 TJsonValue* TJsonValue::NewOwnedBoolean(bool value) {
-    auto* v = new TJsonValue;
-    v->RefCount.store(1, std::memory_order_relaxed);
-    v->Kind = skBoolean;
+    TJsonValue* v = newCounted(skBoolean);
     v->Payload.Boolean = value;
     return v;
 }
 
 TJsonValue* TJsonValue::NewOwnedText(const char16_t* text, size_t length) {
-    auto* v = new TJsonValue;
-    v->RefCount.store(1, std::memory_order_relaxed);
-    v->Kind = skString;
+    TJsonValue* v = newCounted(skString);
     v->Text.assign(text, length);
     return v;
 }

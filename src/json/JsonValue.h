@@ -147,8 +147,10 @@ public:
     static void operator delete(void* block, size_t size) noexcept;
 
 private:
-    TJsonValue() = default;
+    explicit TJsonValue(TJsonKind kind) : Kind(kind) {}
     ~TJsonValue();
+    // A value of the kind with its first reference already counted for the caller.
+    static TJsonValue* newCounted(TJsonKind kind);
     static void destroyUnchecked(TJsonValue* value) noexcept;
 };
 
