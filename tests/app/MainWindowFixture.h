@@ -1,10 +1,10 @@
 #pragma once
 
 #include "app/TForm1.h"
-#include "ui/ShellOpen.h"
 
 #include "DialogRecorder.h"
 #include "QtPrinters.h"
+#include "ShellOpenRecorder.h"
 #include "WebViewRecorder.h"
 
 #include <gtest/gtest.h>
@@ -12,18 +12,6 @@
 #include <memory>
 
 namespace qarvia {
-
-// Records what the program hands the desktop instead of opening it.
-class RecordingOpener : public ShellOpener {
-public:
-    RecordingOpener() { setShellOpener(this); }
-    ~RecordingOpener() override { setShellOpener(nullptr); }
-    bool open(const QString& target) override {
-        targets << target;
-        return true;
-    }
-    QStringList targets;
-};
 
 // A main window whose web views, message boxes and links are all recorded.
 class MainWindowTest : public ::testing::Test {
@@ -46,7 +34,7 @@ protected:
 
     WebViewRecorder web;
     DialogRecorder dialogs;
-    RecordingOpener opener;
+    ShellOpenRecorder opener;
     ProgramSettings settings;
     std::unique_ptr<TForm1> form;
 };
