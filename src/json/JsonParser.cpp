@@ -470,7 +470,8 @@ IJsonValue TJsonRun::Execute() {
                 const size_t j = scanQuoted(pos + 1, stop, t.quoteChar_);
                 if (j < stop && p_[j] == t.quoteChar_ && scratch.Used() == 0) {
                     // The whole text is here: build the value straight from the input.
-                    if (f->State == tsString) {
+                    const bool isName = f->State == tsQuotedName;
+                    if (!isName) {
                         finish(*f, TJsonValue::NewOwnedText(p_ + pos, j - pos));
                     } else {
                         f->MemberName.assign(p_ + pos, j - pos);
@@ -480,7 +481,7 @@ IJsonValue TJsonRun::Execute() {
                     t.column_ += int64_t(j - pos); // the units after c, and the closing quote
                     t.offset_ += int64_t(j + 1 - pos);
                     pos = j + 1;
-                    if (f->State == tsSkipBlank && pos < stop && p_[pos] == u':') {
+                    if (isName && pos < stop && p_[pos] == u':') {
                         // The usual colon right after a name: take it here, as tsNameSep would.
                         ++t.column_;
                         ++t.offset_;

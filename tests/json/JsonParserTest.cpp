@@ -98,6 +98,7 @@ TEST(JsonParserTest, NumbersTakeTheirKind) {
 TEST(JsonParserTest, ReportsEachErrorCode) {
     const std::pair<const char*, TJsonParseError> cases[] = {
         {"[1 2]", peArray},
+        {"[\"a\":5]", peArray},
         {"{,}", peMemberName},
         {"{\"a\" 1}", peMemberColon},
         {"{\"a\":1 \"b\"}", peMemberSep},
