@@ -39,6 +39,8 @@ TsuUpdaterWizardForm::TsuUpdaterWizardForm(QWidget* parent)
     title.setPixelSize(19);
     ui->WizardTitle->setFont(title);
 
+    progressTimer.setSingleShot(true);
+    connect(&progressTimer, &QTimer::timeout, this, &TsuUpdaterWizardForm::flushProgress);
     connect(ui->FinishBtn, &QPushButton::clicked, this, &TsuUpdaterWizardForm::FinishBtnClick);
     connect(ui->CancelBtn, &QPushButton::clicked, this, &TsuUpdaterWizardForm::CancelBtnClick);
 }
@@ -106,13 +108,30 @@ void TsuUpdaterWizardForm::setFileSize(std::int64_t bytes) {
 }
 
 void TsuUpdaterWizardForm::setProgress(int percent, int totalPercent, double rateKBs, std::int64_t secondsLeft) {
-    // Called for every block: the labels and bars repaint only when their text or value changed, and Qt
-    // folds the repaints of one event-loop pass into one.
-    ui->ProgressCurrentFile->setValue(percent);
-    ui->ProgressAllFiles->setValue(totalPercent);
-    ui->LTransferRate->setText(tableText(usTransferRate, rateKBs));
-    ui->LEstimatedTime->setText(tableText(usTimeLeft, static_cast<int>(secondsLeft / 3600),
-                                          static_cast<int>(secondsLeft / 60 % 60), static_cast<int>(secondsLeft % 60)));
+    // A transfer reports every 4096-byte block, thousands of times a second on a fast link; laying out the
+    // labels that often would slow the download itself. The figures are kept for every block and shown
+    // once per screen refresh (and at once when the file is complete).
+    progress = {percent, totalPercent, rateKBs, secondsLeft};
+    progressPending = true;
+    constexpr int RefreshMs = 16;
+    if (!sinceShown.isValid() || sinceShown.elapsed() >= RefreshMs || percent >= 100)
+        flushProgress();
+    else if (!progressTimer.isActive())
+        progressTimer.start(RefreshMs - static_cast<int>(sinceShown.elapsed()));
+}
+
+void TsuUpdaterWizardForm::flushProgress() {
+    progressTimer.stop();
+    if (!progressPending)
+        return;
+    progressPending = false;
+    sinceShown.restart();
+    ui->ProgressCurrentFile->setValue(progress.percent);
+    ui->ProgressAllFiles->setValue(progress.totalPercent);
+    ui->LTransferRate->setText(tableText(usTransferRate, progress.rateKBs));
+    const std::int64_t left = progress.secondsLeft;
+    ui->LEstimatedTime->setText(tableText(usTimeLeft, static_cast<int>(left / 3600), static_cast<int>(left / 60 % 60),
+                                          static_cast<int>(left % 60)));
 }
 
 void TsuUpdaterWizardForm::release() {

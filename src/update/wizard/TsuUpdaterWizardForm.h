@@ -4,7 +4,9 @@
 // close box, Escape or CancelBtn asks first; a confirmed close asks the owner to cancel the upgrade.
 
 #include <QDialog>
+#include <QElapsedTimer>
 #include <QPixmap>
+#include <QTimer>
 
 #include <cstdint>
 #include <memory>
@@ -38,7 +40,10 @@ public:
     void setFileURL(const QString& url);
     void setFileCounter(int number, int count);
     void setFileSize(std::int64_t bytes);
+    // Set for every block; the window shows the latest figures at most once per screen refresh.
     void setProgress(int percent, int totalPercent, double rateKBs, std::int64_t secondsLeft);
+    // Shows the figures set last, now.
+    void flushProgress();
 
     // Closes and releases the window without asking (the transfer was stopped).
     void release();
@@ -58,7 +63,18 @@ private:
     void FinishBtnClick();
     void CancelBtnClick();
 
+    struct Progress {
+        int percent = 0;
+        int totalPercent = 0;
+        double rateKBs = 0;
+        std::int64_t secondsLeft = 0;
+    };
+
     enum class Closing { No, Finish, Release, Confirmed };
+    Progress progress;
+    bool progressPending = false;
+    QElapsedTimer sinceShown;
+    QTimer progressTimer;
     std::unique_ptr<Ui::TsuUpdaterWizardForm> ui;
     Closing closing = Closing::No;
     bool finishPage = false;

@@ -71,6 +71,13 @@ TEST_F(WindowsTest, WizardLayoutWithAndWithoutFileLocation) {
         EXPECT_EQ(child<QLabel>(wizard, "LFileSize")->text(), QStringLiteral("文档大小:1.5 Kb"));
         EXPECT_EQ(child<QLabel>(wizard, "LEstimatedTime")->text(), QStringLiteral("估计剩余时间: 1:02:05"));
         EXPECT_EQ(child<QProgressBar>(wizard, "ProgressAllFiles")->value(), 83);
+        // A burst of blocks within one screen refresh: the last figures show once the refresh is due.
+        for (int i = 1; i <= 50; ++i)
+            wizard->setProgress(50 + i / 5, 84, 100.0 + i, 60 - i);
+        auto* bar = child<QProgressBar>(wizard, "ProgressCurrentFile");
+        EXPECT_TRUE(QTest::qWaitFor([&] { return bar->value() == 60; }, 2000));
+        EXPECT_EQ(child<QLabel>(wizard, "LEstimatedTime")->text(), QStringLiteral("估计剩余时间: 0:00:10"));
+        EXPECT_EQ(child<QLabel>(wizard, "LTransferRate")->text(), QStringLiteral("传输速率:150.0 Kb/s"));
         wizard->release();
         EXPECT_TRUE(dialogs.requests().empty());
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);

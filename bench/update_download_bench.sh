@@ -1,0 +1,65 @@
+#!/usr/bin/env bash
+# Update download benchmark: a 100 MB update file on loopback paced at 125 MB/s (a gigabit link), downloaded
+# through TsuUpdater with the wizard shown and its fields set for every 4096-byte block
+# (update-download-bench), and with curl -o from the same server, alternating, five times each; prints the
+# medians and their ratio (whole program runs, start-up included).
+#     bench/update_download_bench.sh BUILD_DIR [RUNS]
+set -euo pipefail
+build=${1:?usage: update_download_bench.sh BUILD_DIR [RUNS]}
+runs=${2:-5}
+ours=$build/bench/update-download-bench
+server=$build/bench/transfer-pacing-server
+for program in "$ours" "$server"; do
+    if [ ! -x "$program" ]; then
+        echo "update_download_bench: $program is missing (build with -DQARVIA_BENCH=ON)" >&2
+        exit 1
+    fi
+done
+command -v curl >/dev/null || { echo "update_download_bench: curl is missing" >&2; exit 1; }
+
+size=$((100 * 1024 * 1024))
+rate=${QARVIA_BENCH_RATE:-125000000}
+work=$(mktemp -d)
+server_pid=
+cleanup() {
+    if [ -n "$server_pid" ]; then kill "$server_pid" 2>/dev/null || true; wait "$server_pid" 2>/dev/null || true; fi
+    rm -rf "$work"
+}
+trap cleanup EXIT
+export no_proxy=127.0.0.1 NO_PROXY=127.0.0.1 QT_QPA_PLATFORM=offscreen
+
+coproc SERVER { exec "$server" "$size" "$rate"; }
+server_pid=$SERVER_PID
+read -r port <&"${SERVER[0]}"
+url="http://127.0.0.1:$port/update.bin"
+
+seconds() {
+    local t0 t1
+    t0=$(date +%s%N)
+    "$@" >/dev/null 2>&1 || return 1
+    t1=$(date +%s%N)
+    awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.4f\n", (b - a) / 1e9 }'
+}
+check_size() {
+    local got
+    got=$(stat -c %s "$1")
+    [ "$got" -eq "$size" ] || { echo "update_download_bench: $1 has $got bytes, expected $size" >&2; exit 1; }
+    rm -f "$1"
+}
+median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+
+a=() b=()
+for ((i = 0; i < runs; i++)); do
+    t=$(seconds "$ours" "$url" "$work") || { echo "update_download_bench: update-download-bench failed" >&2; exit 1; }
+    check_size "$work/update.bin.uTMP"
+    a+=("$t")
+    t=$(seconds curl -s -f -o "$work/curl.bin" "$url") || { echo "update_download_bench: curl failed" >&2; exit 1; }
+    check_size "$work/curl.bin"
+    b+=("$t")
+done
+m_a=$(printf '%s\n' "${a[@]}" | median)
+m_b=$(printf '%s\n' "${b[@]}" | median)
+awk -v s="$size" -v o="$m_a" -v c="$m_b" -v r="$rate" 'BEGIN {
+    printf "100 MB update at %s B/s: TsuUpdater+wizard median %7.3f s (%7.1f MB/s)   curl median %7.3f s (%7.1f MB/s)   ratio %5.3f\n",
+        (r == 0 ? "unpaced" : r), o, s / 1e6 / o, c, s / 1e6 / c, o / c }'
+printf 'runs: TsuUpdater %s | curl %s\n' "${a[*]}" "${b[*]}"
