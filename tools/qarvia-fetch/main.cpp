@@ -5,6 +5,7 @@
 
 #include <QCoreApplication>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -69,14 +70,13 @@ public:
         std::string line;
         if (size > 0) {
             const double fraction = std::min(1.0, double(read) / double(size));
-            const int filled = static_cast<int>(fraction * barWidth);
-            line =
-                "[" + std::string(std::size_t(filled), '#') + std::string(std::size_t(barWidth - filled), '.') + "] ";
+            const auto filled = static_cast<std::size_t>(std::clamp(fraction, 0.0, 1.0) * barWidth);
+            line.assign(1, '[').append(filled, '#').append(barWidth - filled, '.').append("] ");
             char percent[8];
             std::snprintf(percent, sizeof percent, "%3d%%", static_cast<int>(fraction * 100));
             line += percent;
         } else {
-            line = "[" + std::string(barWidth, '?') + "]  ?? ";
+            line.assign(1, '[').append(barWidth, '?').append("]  ?? ");
         }
         line += "  " + humanBytes(rate) + "/s";
         if (size > 0 && rate > 0)
@@ -93,7 +93,7 @@ public:
 
 private:
     using Clock = std::chrono::steady_clock;
-    static constexpr int barWidth = 30;
+    static constexpr std::size_t barWidth = 30;
     bool enabled;
     bool drawn = false;
     Clock::time_point start;
