@@ -207,15 +207,17 @@ constexpr char16_t HexDigits[] = u"0123456789abcdef";
 
 class TextWriter {
 public:
-    TextWriter(TJsonWriter& sink, bool indent, bool escape) : sink_(sink), indent_(indent), escape_(escape) {}
+    TextWriter(TJsonWriter& sink, bool indent, bool escape)
+        : sink_(sink), string_(dynamic_cast<TJsonWriterString*>(&sink)), indent_(indent), escape_(escape) {}
 
     void value(TJsonValue* v, int level);
     int64_t last() const { return last_; }
 
 private:
     void put(const char16_t* s, int64_t n) {
+        // The string sink is the common one (ToJson); calling it directly lets the copy be inlined.
         if (n > 0)
-            last_ = sink_.Append(s, n);
+            last_ = string_ ? string_->Append(s, n) : sink_.Append(s, n);
     }
     void putAscii(const char* s, size_t n) {
         char16_t buf[40];
@@ -238,6 +240,7 @@ private:
     void quoted(std::u16string_view s);
 
     TJsonWriter& sink_;
+    TJsonWriterString* string_;
     bool indent_;
     bool escape_;
     int64_t last_ = 0;
