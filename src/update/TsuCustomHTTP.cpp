@@ -1000,6 +1000,7 @@ void TsuCustomHTTP::finishJob(TsuTransferJob* finished) {
 
     if (!finished->continueFlag) {
         closeOutput();
+        std::string().swap(finished->buffer);
         active = false;
         run([&] {
             if (OnSkipped)
@@ -1037,6 +1038,9 @@ void TsuCustomHTTP::finishJob(TsuTransferJob* finished) {
             ::unlink(finished->outputFileName.c_str());
     }
     closeOutput();
+    // The body and the read buffer are not needed any more (the stream was the handlers' to read).
+    std::string().swap(finished->stream.memory);
+    std::string().swap(finished->buffer);
     // A handler may have destroyed the component or started the next transfer.
     if (*stillAlive && job.get() == finished)
         active = false;

@@ -43,6 +43,7 @@ public:
 
 private:
     friend class TsuTransferJob;
+    friend class TsuCustomHTTP;
     std::string path;
     std::string memory;
     std::int64_t length = 0;
