@@ -540,3 +540,23 @@ TEST_F(UpdaterTest, SettingsAndRestartArgument) {
     EXPECT_FALSE(other.setLInfo("\x09garbage"));
     EXPECT_EQ(other.HTTPUsername, "alice");
 }
+
+TEST_F(UpdaterTest, FileThatEndsShortNeverStaysForTheStub) {
+    ScriptedServer server;
+    server.addStep(Step::answer(response("200 OK", info("#url=" + server.url("/data.rar") + "\n"))));
+    server.addStep(Step::answer("HTTP/1.1 200 OK\r\nContent-Length: 100000\r\nConnection: close\r\n\r\nonly a part"));
+    DialogRecorder dialogs;
+    setModalAnswerer([](QDialog&) { return int(QDialog::Accepted); });
+    bool ended = false;
+    updater->OnEndUpgrade = [&](TsuUpdater&, bool&) { ended = true; };
+    updater->InfoFileURL = server.url("/upt.inf");
+    updater->BeginUpdateCheck();
+    ASSERT_TRUE(processEventsUntil([&] { return !log.empty() && settled(); }));
+    processEventsUntil([] { return false; }, 50);
+    EXPECT_EQ(log, std::vector<std::string>{"connection lost"});
+    EXPECT_FALSE(ended);
+    EXPECT_TRUE(downloadsIn(dir).empty());
+    EXPECT_EQ(updater->WizardForm(), nullptr); // the wizard closed with the transfer
+    ASSERT_EQ(dialogs.requests().size(), 1u);
+    EXPECT_EQ(dialogs.requests()[0].icon, MessageIcon::Error);
+}
