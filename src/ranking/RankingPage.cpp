@@ -44,8 +44,8 @@ QString withoutTrailingSlash(QString url) {
     return url;
 }
 
-// Blanks and control characters (everything up to U+0020) count as empty at both ends, as in the
-// service's own trimming; other white space such as U+3000 is text.
+// Whether trimming would leave nothing: trimming removes blanks and control characters (everything up to
+// U+0020) only, so other white space such as U+3000 counts as text.
 bool isBlankText(const QString& text) {
     for (QChar ch : text) {
         if (ch.unicode() > 0x20)
