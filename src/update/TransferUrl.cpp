@@ -1,5 +1,8 @@
 #include "update/TransferUrl.h"
 
+#include <algorithm>
+#include <cctype>
+
 namespace qarvia::update {
 
 namespace {
@@ -44,15 +47,6 @@ std::string encodeForWire(std::string_view text, std::string_view alsoEscaped) {
             appendEscaped(out, byte);
         else
             out += char(byte);
-    }
-    return out;
-}
-
-std::string lowerAscii(std::string_view text) {
-    std::string out(text);
-    for (char& c : out) {
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
     }
     return out;
 }
@@ -110,7 +104,9 @@ std::optional<TsuURLParts> SplitTransferURL(std::string_view url, std::string_vi
     const std::string_view text = full;
 
     TsuURLParts parts;
-    parts.scheme = lowerAscii(text.substr(0, schemeEnd));
+    parts.scheme = std::string(text.substr(0, schemeEnd));
+    std::transform(parts.scheme.begin(), parts.scheme.end(), parts.scheme.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     if (parts.scheme.size() > schemeLimit || !validScheme(parts.scheme))
         return std::nullopt;
 

@@ -800,7 +800,7 @@ int TsuTransferJob::onRequestReady(void* self, char*, char*, int, int) {
 TsuCustomHTTP::TsuCustomHTTP(QObject* parent) : QObject(parent), alive(std::make_shared<bool>(true)) {
     static std::once_flag curlReady;
     std::call_once(curlReady, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-    TsuThreadWindow::acquire();
+    window = TsuThreadWindow::acquire();
 }
 
 TsuCustomHTTP::~TsuCustomHTTP() {
@@ -842,8 +842,7 @@ bool TsuCustomHTTP::StartTransfer(std::int64_t startPosition, std::int64_t endPo
     }
     auto next = std::make_shared<TsuTransferJob>();
     next->owner = this;
-    next->channel = std::make_shared<TsuMainThreadChannel>(TsuThreadWindow::acquire());
-    TsuThreadWindow::release(); // the component's own use keeps the window
+    next->channel = std::make_shared<TsuMainThreadChannel>(window);
     next->url = URL;
     next->outputFileName = OutputFileName;
     next->startPosition = startPosition > 0 ? startPosition : Range.StartRange;
@@ -859,12 +858,13 @@ bool TsuCustomHTTP::StartTransfer(std::int64_t startPosition, std::int64_t endPo
     next->agent = Agent;
     next->timeouts = Timeouts;
     next->connectLimitMs = Timeouts.ConnectTimeout > 0 ? Timeouts.ConnectTimeout : DefaultConnectLimitMs;
-    int stall = DefaultStallLimitMs;
+    // Receiving and sending share one stall limit: the shorter of the two that are set.
+    int stall = 0;
     for (int limit : {Timeouts.ReceiveTimeout, Timeouts.SendTimeout}) {
         if (limit > 0)
-            stall = stall == DefaultStallLimitMs ? limit : std::min(stall, limit);
+            stall = stall == 0 ? limit : std::min(stall, limit);
     }
-    next->stallLimitMs = stall;
+    next->stallLimitMs = stall > 0 ? stall : DefaultStallLimitMs;
     next->attributes = OutputFileAttributes;
     next->customHeaders = CustomHeaders;
     next->referrer = Referrer;

@@ -77,6 +77,7 @@ struct TsuHTTPProgress {
 };
 
 class TsuTransferJob;
+class TsuThreadWindow;
 
 class TsuCustomHTTP : public QObject {
     Q_OBJECT
@@ -172,6 +173,7 @@ private:
     bool active = false;
     bool busy = false;
     std::shared_ptr<bool> alive;
+    TsuThreadWindow* window = nullptr; // this component's counted use of the process-wide window
 };
 
 } // namespace qarvia::update
