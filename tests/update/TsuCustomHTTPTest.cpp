@@ -489,6 +489,28 @@ TEST_F(TransferTest, ResumeAppendsFromTheStartPosition) {
     EXPECT_NE(server.request(0).find("\r\nRange: bytes=5-\r\n"), std::string::npos) << server.request(0);
 }
 
+TEST_F(TransferTest, ResumingPastTheEndProbesTheLength) {
+    const fs::path output = dir / "whole.bin";
+    for (const bool alreadyWhole : {true, false}) {
+        SCOPED_TRACE(alreadyWhole ? "already whole" : "changed on the server");
+        std::ofstream(output, std::ios::binary) << "0123456789";
+        const std::string fresh = "abcdefghijklmnopqrst";
+        ScriptedServer server({Step::answer(response("416 Range Not Satisfiable", "")),
+                               Step::answer("HTTP/1.1 200 OK\r\nContent-Length: " +
+                                            std::string(alreadyWhole ? "10" : "20") + "\r\nConnection: close\r\n\r\n"),
+                               Step::answer(response("200 OK", fresh))});
+        http.URL = server.url("/f");
+        http.OutputFileName = output.string();
+        outcomes.clear();
+        ASSERT_TRUE(http.StartTransfer(10, 0, true));
+        EXPECT_EQ(outcomes, (std::vector<std::string>{"done"}));
+        std::ifstream in(output, std::ios::binary);
+        const std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        EXPECT_EQ(content, alreadyWhole ? std::string("0123456789") : fresh);
+        EXPECT_EQ(server.connectionCount(), alreadyWhole ? 2u : 3u);
+    }
+}
+
 // An HTTPS server on loopback (a Python script) with a certificate made for the test.
 class TlsServer {
 public:
