@@ -196,4 +196,21 @@ TEST(JsonParserTest, PartialStopsAtTheFirstUnreadUnit) {
     EXPECT_EQ(json(ParseString(std::u16string(u"[1]\0garbage", 11), true, false)), "[1]");
 }
 
+TEST(JsonParserTest, SpecialUnitsAreFoundAtEveryPositionOfAString) {
+    // Quoted text is scanned in blocks; a tab, an escape or the closing quote may fall anywhere in a block.
+    for (size_t length = 0; length < 20; ++length) {
+        for (size_t at = 0; at <= length; ++at) {
+            std::u16string plain(length, u'a');
+            std::u16string tab = plain, escaped = plain;
+            tab.insert(at, 1, u'\t');
+            escaped.insert(at, u"\\n");
+            std::u16string expectedEscaped = plain;
+            expectedEscaped.insert(at, 1, u'\n');
+            EXPECT_EQ(ParseText(u"\"" + plain + u"\"").ToText(), plain);
+            EXPECT_EQ(ParseText(u"'" + tab + u"'").ToText(), tab);
+            EXPECT_EQ(ParseText(u"\"" + escaped + u"\" tail").ToText(), expectedEscaped);
+        }
+    }
+}
+
 } // namespace
