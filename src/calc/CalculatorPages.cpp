@@ -14,6 +14,9 @@
 #include <QTextCursor>
 #include <QTextEdit>
 
+#include <algorithm>
+#include <array>
+
 namespace qarvia {
 namespace {
 
@@ -46,6 +49,9 @@ void report(const std::string& message, const std::string& error) {
 }
 
 const QColor kAmountColour(255, 0, 0);
+
+// The pill levels the experience page lists, in the order of its drop-down list.
+constexpr std::array<int, 5> kListedPillLevels{50, 60, 65, 70, 80};
 
 } // namespace
 
@@ -83,7 +89,7 @@ void ExperiencePage::btnCalculateClick() {
         in.pet = {text(c.pet1), text(c.pet2)};
         in.soul = {text(c.soul1), text(c.soul2)};
         in.stars = c.star->currentIndex() + 1;
-        in.pillLevel = c.level->currentText().toInt();
+        in.pillLevel = kListedPillLevels[std::size_t(std::clamp(c.level->currentIndex(), 0, 4))];
         in.count = text(c.dannum);
         const calc::ExperienceOutcome out = calc::calculateExperience(in);
         for (const calc::ResultLine& line : out.lines)
