@@ -11,12 +11,12 @@
 #include "ui_TForm1.h"
 #include "update/TsuUpdater.h"
 
-#include <QDateTime>
 #include <QGuiApplication>
 #include <QRandomGenerator>
 #include <QScreen>
 #include <QUrl>
 
+#include <chrono>
 #include <exception>
 
 namespace qarvia {
@@ -108,7 +108,9 @@ void TForm1::FormCreate() {
     setWindowTitle(QString::fromUtf8("Qarvia游戏工具箱  ") + QString::fromLatin1(AppVersion) +
                    QString::fromUtf8("  - 本工具箱由Lumora游戏网制作"));
     ui->TopBrowser->Navigate(settings_.bannerUrl);
-    QRandomGenerator random(quint32(QDateTime::currentMSecsSinceEpoch() ^ quintptr(this)));
+    // Seeded from the clock, in nanoseconds, so two starts within one millisecond still draw apart.
+    const auto now = std::chrono::system_clock::now().time_since_epoch();
+    QRandomGenerator random(quint32(std::chrono::duration_cast<std::chrono::nanoseconds>(now).count()));
     InfoFileURL = infoFileUrlFor(settings_.updateInfoUrl, int(random.bounded(100)));
     suUpdater1->VersionNumber = AppVersion;
     suUpdater1->InfoFileURL = InfoFileURL.toStdString();
