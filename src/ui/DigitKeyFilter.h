@@ -2,7 +2,8 @@
 
 // The one key filter of every numeric input box: backspace and the digits "0" to "9" pass; any other
 // typed character is dropped after the message "只能输入数字". Keys that type nothing (arrows, Delete, Home,
-// function keys) and Tab (focus moves on) are not characters and pass untouched.
+// function keys), Tab (focus moves on) and Escape are not characters and pass untouched. Text an input method
+// commits is held to the same rule.
 
 #include <QObject>
 
