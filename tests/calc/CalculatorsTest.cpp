@@ -192,10 +192,10 @@ TEST(HuaxueCalculator, TotalsSubtotalsAndPrice) {
     };
     const Case cases[] = {
         {"nothing typed", {}, "0", "0.000", "0.00"},
-        {"ten of row 1", {{1, 0, "10"}}, "10", "105.600", "1.69"},
-        {"both halves of row 7", {{7, 0, "2"}, {7, 1, "3"}}, "5", "80.724", "1.29"},
+        {"ten of row 1", {{1, 0, "10"}}, "10", "105.600", "16.90"},
+        {"both halves of row 7", {{7, 0, "2"}, {7, 1, "3"}}, "5", "80.724", "12.92"},
         {"a quantity without a pill counts only in the number", {{1, 1, "4"}, {25, 0, "1"}}, "5", "0.000", "0.00"},
-        {"the most expensive pill", {{24, 1, "1000"}}, "1,000", "1,029,888.000", "16,478.21"},
+        {"the most expensive pill", {{24, 1, "1000"}}, "1,000", "1,029,888.000", "164,782.08"},
     };
     for (const Case& c : cases) {
         std::vector<PillCell> cells = gridCells();
