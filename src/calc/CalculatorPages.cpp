@@ -177,10 +177,10 @@ void HuaxuePage::TabSheet3Show() {
             grid->setItem(r, base, fixedItem(QString::fromUtf8(halves[h][0].data(), qsizetype(halves[h][0].size()))));
             grid->setItem(r, base + 1,
                           fixedItem(QString::fromUtf8(halves[h][1].data(), qsizetype(halves[h][1].size()))));
-            // Quantities can be typed only where there is a pill to count.
+            // The quantity columns are editable in every row; a quantity beside no pill counts in the number
+            // of pills only, as the calculation says.
             QTableWidgetItem* quantity = fixedItem(QString());
-            if (!halves[h][0].empty())
-                quantity->setFlags(quantity->flags() | Qt::ItemIsEditable);
+            quantity->setFlags(quantity->flags() | Qt::ItemIsEditable);
             grid->setItem(r, base + 2, quantity);
             grid->setItem(r, base + 3, fixedItem(QString()));
         }

@@ -249,11 +249,19 @@ TEST_F(HuaxuePageTest, TotalsFromTypedQuantities) {
     EXPECT_EQ(totals(), (QStringList{"2", "18.480", "2.96"}));
 }
 
-TEST_F(HuaxuePageTest, QuantitiesOnlyWhereThereIsAPill) {
-    for (auto [row, column] : {std::pair{1, 6}, std::pair{25, 2}, std::pair{1, 0}, std::pair{1, 3}})
+TEST_F(HuaxuePageTest, OnlyQuantityCellsAreEditable) {
+    for (auto [row, column] : {std::pair{1, 0}, std::pair{1, 1}, std::pair{1, 3}, std::pair{6, 5}, std::pair{7, 7}})
         EXPECT_FALSE(grid->item(row - 1, column)->flags() & Qt::ItemIsEditable) << row << "," << column;
-    EXPECT_TRUE(grid->item(0, 2)->flags() & Qt::ItemIsEditable);
-    EXPECT_TRUE(grid->item(5, 6)->flags() & Qt::ItemIsEditable);
+    for (auto [row, column] : {std::pair{1, 2}, std::pair{6, 6}, std::pair{1, 6}, std::pair{25, 2}})
+        EXPECT_TRUE(grid->item(row - 1, column)->flags() & Qt::ItemIsEditable) << row << "," << column;
+}
+
+TEST_F(HuaxuePageTest, QuantityBesideNoPillCountsOnlyInTheNumber) {
+    type(1, 6, "4"); // right half of row 1 holds no pill
+    type(1, 2, "1");
+    calculate();
+    EXPECT_EQ(cell(1, 7), QString());
+    EXPECT_EQ(totals(), (QStringList{"5", "10.560", "1.69"}));
 }
 
 TEST_F(HuaxuePageTest, EmptyPriceStopsBeforeThePriceTotal) {
