@@ -4,6 +4,7 @@
 #include <QEvent>
 #include <QThread>
 
+#include <algorithm>
 #include <chrono>
 #include <climits>
 #include <ctime>
@@ -43,6 +44,25 @@ void futexWait(std::atomic<int>& word, int expected, std::chrono::nanoseconds ti
             timeout.count() > 0 ? &limit : nullptr, nullptr, 0);
 }
 
+// Spins until ready() holds or the budget is spent; true when it held. The budget doubles after a success
+// and halves after a miss, between MinSpinNs and MaxSpinNs.
+template <typename Ready> bool spinUntil(Ready ready, std::int64_t& budgetNs) {
+    const auto until = Clock::now() + std::chrono::nanoseconds(budgetNs);
+    bool ok = false;
+    do {
+        for (int i = 0; i < 64 && !ok; ++i) {
+            ok = ready();
+            if (!ok)
+                __builtin_ia32_pause();
+        }
+    } while (!ok && Clock::now() < until);
+    if (ok)
+        budgetNs = std::min(budgetNs * 2, TsuMainThreadChannel::MaxSpinNs);
+    else
+        budgetNs = std::max(budgetNs / 2, TsuMainThreadChannel::MinSpinNs);
+    return ok;
+}
+
 void futexWakeAll(std::atomic<int>& word) {
     syscall(SYS_futex, reinterpret_cast<int*>(&word), FUTEX_WAKE_PRIVATE, INT_MAX, nullptr, nullptr, 0);
 }
@@ -75,8 +95,14 @@ bool TsuMainThreadChannel::call(Function function, void* context) {
             QCoreApplication::postEvent(window, new CallEvent(shared_from_this()));
         }
     }
-    // Sleep until the main thread marks the call done (or the channel is closed). No spinning: on a busy
-    // machine a spinning thread only keeps the one it waits for from running.
+    // Wait until the main thread marks the call done (or the channel is closed): a short adaptive spin,
+    // then asleep on the channel.
+    spinUntil(
+        [this] {
+            const int s = state.load(std::memory_order_acquire);
+            return s != Pending && s != Taken;
+        },
+        workerSpinNs);
     int now = state.load(std::memory_order_seq_cst);
     while (now == Pending || now == Taken) {
         workerSleeping.store(true, std::memory_order_seq_cst);
@@ -154,7 +180,10 @@ void TsuThreadWindow::serve(const std::shared_ptr<TsuMainThreadChannel>& channel
         if (!keepListening)
             return;
 
-        // Sleep on the channel until the next call is delivered or the listening time is over.
+        // Spin briefly for the next call, then sleep on the channel until it is delivered or the listening
+        // time is over.
+        spinUntil([&] { return channel->listen.load(std::memory_order_acquire) != Channel::Listening; },
+                  channel->mainSpinNs);
         const auto listenUntil = Clock::now() + std::chrono::microseconds(ListenMicroseconds);
         for (;;) {
             int expected = Channel::Listening;

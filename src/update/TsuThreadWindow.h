@@ -12,8 +12,11 @@
 // the same channel for a short while, asleep on the channel itself (a futex, not the event loop). A worker
 // that finds it listening hands its call over directly and wakes it; the worker sleeps on the channel until
 // the call returned. During a transfer the calls then pass with two thread wake-ups and no event; a slow
-// transfer falls back to posted events. Neither side spins: on a busy machine a spinning thread keeps the
-// very thread it waits for from running. The calls run in the same order, on the same thread, with the
+// transfer falls back to posted events. Before either side goes to sleep it spins briefly: a futex wake-up
+// across cores costs more than a block's whole work on an idle machine. The spin adapts: its budget halves
+// each time the other side did not come in time and grows back while spinning pays off, so on a busy
+// machine, where a spinning thread keeps the very thread it waits for from running, it soon costs next to
+// nothing. The calls run in the same order, on the same thread, with the
 // worker waiting, either way. The main thread listens at most ListenMicroseconds for the next call and
 // serves one channel at most ChainMilliseconds in a row, so its other events are never held up noticeably.
 
@@ -51,6 +54,10 @@ public:
     void close();
     bool isClosed() const;
 
+    // Bounds of each side's spin before it sleeps, in nanoseconds.
+    static constexpr std::int64_t MaxSpinNs = 40000;
+    static constexpr std::int64_t MinSpinNs = 1000;
+
 private:
     friend class TsuThreadWindow;
     enum State : int { Idle, Pending, Taken, Done, Cancelled };
@@ -59,6 +66,9 @@ private:
     std::atomic<int> state{Idle};
     std::atomic<int> listen{NotListening};
     std::atomic<bool> workerSleeping{false};
+    // Spin budgets in nanoseconds, each used by one thread only (see SpinBudget in the source).
+    std::int64_t workerSpinNs = MaxSpinNs;
+    std::int64_t mainSpinNs = MaxSpinNs;
     Function pendingFunction = nullptr;
     void* pendingContext = nullptr;
     mutable std::mutex postMutex; // orders close() against posting events to the window
