@@ -21,7 +21,9 @@
 #include <chrono>
 #include <cstring>
 #include <fcntl.h>
+#include <iterator>
 #include <mutex>
+#include <sstream>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -143,7 +145,9 @@ public:
     std::string customHeaders;
     std::string referrer;
     std::string postData;
+    std::istream* upload = nullptr; // the body to send, when set
     std::string caFile;
+    bool hasUploadProgress = false;
     bool hasHeaders = false, hasProgress = false, hasPassword = false, hasProxyAuth = false, hasStatus = false,
          hasRedirect = false;
 
@@ -177,6 +181,17 @@ public:
     std::int64_t lastProgressBytes = -1;
     Clock::time_point lastProgressAt;
     TsuHTTPProgress progress;
+
+    // Upload: the body is upload's bytes from uploadStart on, uploadSize of them. A piece of up to the
+    // buffer size is read at a time and handed to the library; once all of it was handed on, it is reported.
+    std::unique_ptr<std::istringstream> uploadCopy; // the content of a stream that cannot seek
+    std::istream::pos_type uploadStart = 0;
+    std::int64_t uploadSize = 0;
+    std::int64_t uploadRead = 0; // bytes taken from the stream
+    std::int64_t uploaded = 0;   // bytes handed to the library in whole pieces
+    std::string uploadPiece;
+    std::size_t uploadPieceSent = 0;
+    TsuHTTPProgress uploadProgress;
 
     void run();
 
@@ -215,10 +230,15 @@ public:
     std::string header(std::string_view name) const;
     bool openOutput();
     bool deliverBlock(const char* data, std::size_t size);
+    bool prepareUpload();
+    bool rewindUpload(std::int64_t offset);
+    bool reportUploadPiece();
     void endSilently();
 
     static size_t onHeader(char* data, size_t size, size_t count, void* self);
     static size_t onWrite(char* data, size_t size, size_t count, void* self);
+    static size_t onRead(char* data, size_t size, size_t count, void* self);
+    static int onSeek(void* self, curl_off_t offset, int origin);
     static int onProgress(void* self, curl_off_t, curl_off_t dlnow, curl_off_t, curl_off_t ulnow);
     static curl_socket_t onOpenSocket(void* self, curlsocktype, curl_sockaddr* address);
     static int onRequestReady(void* self, char*, char*, int, int);
@@ -347,8 +367,23 @@ curl_slist* TsuTransferJob::requestHeaders() const {
     addLines(CacheRequestHeaders(cacheOptions));
     if (!internetOptions.contains(TsuInternetOption::ioKeepConnection))
         add("Connection: close");
-    if (!postData.empty())
+    if (upload != nullptr) {
+        // A Content-Type among the custom header lines wins.
+        bool typed = false;
+        std::string_view lines = customHeaders;
+        while (!lines.empty() && !typed) {
+            const std::size_t end = lines.find('\n');
+            const std::string_view line = trimmed(lines.substr(0, end));
+            const std::size_t colon = line.find(':');
+            typed =
+                colon != std::string_view::npos && equalsIgnoringCase(trimmed(line.substr(0, colon)), "Content-Type");
+            lines = end == std::string_view::npos ? std::string_view{} : lines.substr(end + 1);
+        }
+        if (!typed)
+            add("Content-Type: application/octet-stream");
+    } else if (!postData.empty()) {
         add("Content-Type: application/x-www-form-urlencoded");
+    }
     // Keep the library from waiting for a "100 Continue" that many servers never send.
     add("Expect:");
     return list;
@@ -369,7 +404,22 @@ void TsuTransferJob::runHttp(const TsuURLParts& parts) {
         curl_easy_setopt(curl, CURLOPT_REFERER, referrer.c_str());
     curl_slist* headers = requestHeaders();
     curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
-    if (!postData.empty()) {
+    if (upload != nullptr) {
+        if (!prepareUpload()) {
+            curl_easy_cleanup(curl);
+            curl = nullptr;
+            curl_slist_free_all(headers);
+            return;
+        }
+        curl_easy_setopt(curl, CURLOPT_POST, 1L);
+        curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(uploadSize));
+        curl_easy_setopt(curl, CURLOPT_READFUNCTION, &TsuTransferJob::onRead);
+        curl_easy_setopt(curl, CURLOPT_READDATA, this);
+        curl_easy_setopt(curl, CURLOPT_SEEKFUNCTION, &TsuTransferJob::onSeek);
+        curl_easy_setopt(curl, CURLOPT_SEEKDATA, this);
+        curl_easy_setopt(curl, CURLOPT_UPLOAD_BUFFERSIZE,
+                         static_cast<long>(std::clamp<std::int64_t>(bufferSize, 16384, 2 * 1024 * 1024)));
+    } else if (!postData.empty()) {
         curl_easy_setopt(curl, CURLOPT_POSTFIELDS, postData.c_str());
         curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(postData.size()));
     }
@@ -449,6 +499,10 @@ void TsuTransferJob::runHttp(const TsuURLParts& parts) {
             range = std::to_string(startPosition) + "-" + (endPosition > 0 ? std::to_string(endPosition) : "");
         curl_easy_setopt(curl, CURLOPT_RANGE, range.empty() ? nullptr : range.c_str());
 
+        if (upload != nullptr && !rewindUpload(0)) {
+            lastError = "The upload stream cannot be read again";
+            break;
+        }
         tryAgain = false;
         evaluated = false;
         stalled = false;
@@ -697,6 +751,100 @@ bool TsuTransferJob::deliverBlock(const char* data, std::size_t size) {
     return true;
 }
 
+bool TsuTransferJob::prepareUpload() {
+    std::istream& in = *upload;
+    in.clear();
+    const std::istream::pos_type start = in.tellg();
+    if (start != std::istream::pos_type(-1) && in.seekg(0, std::ios::end)) {
+        const std::istream::pos_type end = in.tellg();
+        if (end != std::istream::pos_type(-1) && end >= start && in.seekg(start)) {
+            uploadStart = start;
+            uploadSize = static_cast<std::int64_t>(end - start);
+            return true;
+        }
+    }
+    // No way to learn the size in advance: take the content as it comes.
+    in.clear();
+    std::string content{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    if (in.bad()) {
+        lastError = "Reading the upload stream failed";
+        return false;
+    }
+    uploadSize = static_cast<std::int64_t>(content.size());
+    uploadCopy = std::make_unique<std::istringstream>(std::move(content));
+    upload = uploadCopy.get();
+    uploadStart = 0;
+    return true;
+}
+
+bool TsuTransferJob::rewindUpload(std::int64_t offset) {
+    if (offset < 0 || offset > uploadSize)
+        return false;
+    upload->clear();
+    if (!upload->seekg(uploadStart + static_cast<std::streamoff>(offset)))
+        return false;
+    uploadRead = offset;
+    uploaded = offset;
+    uploadPiece.clear();
+    uploadPieceSent = 0;
+    return true;
+}
+
+bool TsuTransferJob::reportUploadPiece() {
+    if (!hasUploadProgress)
+        return true;
+    const TsuProgressFigures figures = ComputeProgress(0, uploadSize, uploaded, millisecondsSince(startTick));
+    uploadProgress.Size = uploadSize;
+    uploadProgress.BytesRead = uploaded;
+    uploadProgress.ElapsedTime = figures.ElapsedTime;
+    uploadProgress.EstimatedTimeLeft = figures.EstimatedTimeLeft;
+    uploadProgress.PercentsDone = figures.PercentsDone;
+    uploadProgress.TransferRate = figures.TransferRate;
+    return onMain([this] { owner->OnUploadProgress(uploadProgress); });
+}
+
+size_t TsuTransferJob::onRead(char* data, size_t size, size_t count, void* self) {
+    auto* job = static_cast<TsuTransferJob*>(self);
+    if (job->stopping() || job->discarded)
+        return CURL_READFUNC_ABORT;
+    const std::size_t room = size * count;
+    std::size_t given = 0;
+    while (given < room) {
+        if (job->uploadPieceSent == job->uploadPiece.size()) {
+            const std::int64_t left = job->uploadSize - job->uploadRead;
+            if (left <= 0)
+                break;
+            job->uploadPiece.resize(static_cast<std::size_t>(std::min(left, job->bufferSize)));
+            job->upload->read(job->uploadPiece.data(), static_cast<std::streamsize>(job->uploadPiece.size()));
+            if (job->upload->gcount() != static_cast<std::streamsize>(job->uploadPiece.size())) {
+                job->lastError = "Reading the upload stream failed";
+                return CURL_READFUNC_ABORT;
+            }
+            job->uploadRead += static_cast<std::int64_t>(job->uploadPiece.size());
+            job->uploadPieceSent = 0;
+        }
+        const std::size_t take = std::min(room - given, job->uploadPiece.size() - job->uploadPieceSent);
+        std::memcpy(data + given, job->uploadPiece.data() + job->uploadPieceSent, take);
+        given += take;
+        job->uploadPieceSent += take;
+        if (job->uploadPieceSent == job->uploadPiece.size()) {
+            job->uploaded += static_cast<std::int64_t>(job->uploadPiece.size());
+            job->uploadPiece.clear();
+            job->uploadPieceSent = 0;
+            if (!job->reportUploadPiece())
+                return CURL_READFUNC_ABORT;
+        }
+    }
+    return given;
+}
+
+int TsuTransferJob::onSeek(void* self, curl_off_t offset, int origin) {
+    auto* job = static_cast<TsuTransferJob*>(self);
+    if (origin != SEEK_SET || !job->rewindUpload(offset))
+        return CURL_SEEKFUNC_FAIL;
+    return CURL_SEEKFUNC_OK;
+}
+
 size_t TsuTransferJob::onHeader(char* data, size_t size, size_t count, void* self) {
     auto* job = static_cast<TsuTransferJob*>(self);
     const std::size_t length = size * count;
@@ -869,6 +1017,8 @@ bool TsuCustomHTTP::StartTransfer(std::int64_t startPosition, std::int64_t endPo
     next->customHeaders = CustomHeaders;
     next->referrer = Referrer;
     next->postData = PostData;
+    next->upload = UploadStream;
+    next->hasUploadProgress = bool(OnUploadProgress);
     next->caFile = CertificateAuthorityFile;
     next->hasHeaders = bool(OnHeaders);
     next->hasProgress = bool(OnProgress);

@@ -24,6 +24,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <istream>
 #include <memory>
 #include <string>
 
@@ -102,6 +103,11 @@ public:
     std::string CustomHeaders; // extra request header lines, each ending in "\r\n"
     std::string Referrer;
     std::string PostData; // non-empty: POST it as application/x-www-form-urlencoded
+    // Set: the request is a POST whose body is this stream's content from its current position to its end,
+    // its size announced (Content-Length) and sent in pieces of TransferBufferSize() bytes, each followed by
+    // an OnUploadProgress report. Takes the place of PostData. The worker reads it: leave it alone until the
+    // transfer ended. A stream that cannot seek is read whole before the request is sent.
+    std::istream* UploadStream = nullptr;
     // HTTPS: a file of trusted certificate authorities (PEM) used instead of the system's store.
     std::string CertificateAuthorityFile;
 
@@ -123,6 +129,9 @@ public:
     // --- Handlers (all run on the main thread)
     std::function<void(const TsuHTTPHeaders& headers, bool& Continue)> OnHeaders;
     std::function<void(const TsuHTTPProgress& progress)> OnProgress;
+    // After each piece of UploadStream was sent: Size is the body's size, BytesRead the bytes sent so far,
+    // the other figures as for OnProgress; ContentType is empty and Stream null.
+    std::function<void(const TsuHTTPProgress& progress)> OnUploadProgress;
     std::function<void(const std::string& Realm, bool& TryAgain)> OnPasswordRequest;
     std::function<void(std::string& ProxyUsername, std::string& ProxyPassword, bool& TryAgain)>
         OnProxyAuthenticationRequest;

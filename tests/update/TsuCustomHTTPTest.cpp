@@ -14,6 +14,8 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
+#include <streambuf>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -583,6 +585,123 @@ TEST_F(TransferTest, HttpsChecksCertificatesAsTheOptionsSay) {
         else
             EXPECT_NE(http.LastErrorText().find("certificate"), std::string::npos) << http.LastErrorText();
     }
+}
+
+// An input stream that cannot seek, so its size is not known in advance.
+class UnseekableBuffer : public std::streambuf {
+public:
+    explicit UnseekableBuffer(std::string& text) { setg(text.data(), text.data(), text.data() + text.size()); }
+};
+
+std::string requestBody(const std::string& request) {
+    const std::size_t end = request.find("\r\n\r\n");
+    return end == std::string::npos ? std::string() : request.substr(end + 4);
+}
+
+TEST_F(TransferTest, UploadStreamIsPostedInBufferSizedPieces) {
+    const std::string content = patternBody(3 * 4096 + 1000);
+    struct Case {
+        const char* name;
+        std::size_t skip; // bytes read from the stream before the transfer starts
+        bool seekable;
+    };
+    for (const Case c : {Case{"whole stream", 0, true}, Case{"from the current position", 1500, true},
+                         Case{"cannot seek", 0, false}}) {
+        SCOPED_TRACE(c.name);
+        const std::string sent = content.substr(c.skip);
+        std::string text = content;
+        std::istringstream seekable(text);
+        UnseekableBuffer unseekableBuffer(text);
+        std::istream unseekable(&unseekableBuffer);
+        std::istream& in = c.seekable ? static_cast<std::istream&>(seekable) : unseekable;
+        in.ignore(static_cast<std::streamsize>(c.skip));
+
+        std::vector<std::int64_t> sentSoFar;
+        std::vector<std::int64_t> sizes;
+        int lastPercent = -1;
+        bool onMainThread = true;
+        http.OnUploadProgress = [&](const TsuHTTPProgress& p) {
+            sentSoFar.push_back(p.BytesRead);
+            sizes.push_back(p.Size);
+            lastPercent = p.PercentsDone;
+            onMainThread = onMainThread && QThread::currentThread() == QCoreApplication::instance()->thread() &&
+                           p.Stream == nullptr && p.ContentType.empty();
+        };
+        int downloadReports = 0;
+        http.OnProgress = [&](const TsuHTTPProgress&) { ++downloadReports; };
+        http.UploadStream = &in;
+        ScriptedServer server({Step::answer(response("200 OK", "stored"))});
+        EXPECT_EQ(fetch(server.url("/upload?n=1")), "done");
+        EXPECT_EQ(body, "stored");
+        EXPECT_EQ(downloadReports, 1);
+        ASSERT_TRUE(server.waitForFinished(1));
+        const std::string request = server.request(0);
+        EXPECT_EQ(request.substr(0, request.find("\r\n")), "POST /upload?n=1 HTTP/1.1");
+        EXPECT_NE(request.find("\r\nContent-Length: " + std::to_string(sent.size()) + "\r\n"), std::string::npos)
+            << request.substr(0, request.find("\r\n\r\n"));
+        EXPECT_NE(request.find("\r\nContent-Type: application/octet-stream\r\n"), std::string::npos);
+        EXPECT_TRUE(requestBody(request) == sent);
+
+        // A report after every piece of 4096 bytes, the last one the remainder.
+        std::vector<std::int64_t> expected;
+        for (std::size_t n = 4096; n < sent.size(); n += 4096)
+            expected.push_back(std::int64_t(n));
+        expected.push_back(std::int64_t(sent.size()));
+        EXPECT_EQ(sentSoFar, expected);
+        EXPECT_EQ(sizes, std::vector<std::int64_t>(expected.size(), std::int64_t(sent.size())));
+        EXPECT_EQ(lastPercent, 100);
+        EXPECT_TRUE(onMainThread);
+    }
+}
+
+TEST_F(TransferTest, UploadStreamEdgeCases) {
+    int reports = 0;
+    http.OnUploadProgress = [&](const TsuHTTPProgress&) { ++reports; };
+
+    // An empty stream: a POST announcing no body, and nothing to report.
+    std::istringstream empty;
+    http.UploadStream = &empty;
+    ScriptedServer server({Step::answer(response("200 OK", "ok"))});
+    EXPECT_EQ(fetch(server.url("/empty")), "done");
+    ASSERT_TRUE(server.waitForFinished(1));
+    std::string request = server.request(0);
+    EXPECT_EQ(request.substr(0, request.find("\r\n")), "POST /empty HTTP/1.1");
+    EXPECT_NE(request.find("\r\nContent-Length: 0\r\n"), std::string::npos) << request;
+    EXPECT_EQ(requestBody(request), "");
+    EXPECT_EQ(reports, 0);
+
+    // A login asked for: the whole body is sent again from its start, reported again, with the
+    // caller's Content-Type kept and the form data ignored.
+    const std::string content = patternBody(2 * 300 + 17);
+    std::istringstream in(content);
+    http.UploadStream = &in;
+    http.PostData = "a=1";
+    http.CustomHeaders = "Content-Type: text/plain\r\n";
+    http.setTransferBufferSize(300);
+    std::vector<std::int64_t> sentSoFar;
+    http.OnUploadProgress = [&](const TsuHTTPProgress& p) { sentSoFar.push_back(p.BytesRead); };
+    http.OnPasswordRequest = [&](const std::string&, bool& TryAgain) {
+        http.HTTPUsername = "user";
+        http.HTTPPassword = "pass";
+        TryAgain = true;
+    };
+    ScriptedServer guarded(
+        {Step::answer(response("401 Unauthorized", "no", "WWW-Authenticate: Basic realm=\"Up\"\r\n")),
+         Step::answer(response("200 OK", "ok"))});
+    EXPECT_EQ(fetch(guarded.url("/guarded")), "done");
+    ASSERT_TRUE(guarded.waitForFinished(2));
+    for (std::size_t i = 0; i < 2; ++i) {
+        request = guarded.request(i);
+        EXPECT_EQ(request.substr(0, request.find("\r\n")), "POST /guarded HTTP/1.1");
+        EXPECT_TRUE(requestBody(request) == content) << i;
+        EXPECT_NE(request.find("\r\nContent-Type: text/plain\r\n"), std::string::npos) << request;
+        EXPECT_EQ(request.find("application/"), std::string::npos) << request;
+    }
+    EXPECT_NE(guarded.request(1).find("\r\nAuthorization: Basic dXNlcjpwYXNz\r\n"), std::string::npos);
+    const std::vector<std::int64_t> once{300, 600, 617};
+    std::vector<std::int64_t> twice = once;
+    twice.insert(twice.end(), once.begin(), once.end());
+    EXPECT_EQ(sentSoFar, twice);
 }
 
 TEST(MainThreadChannelTest, CallsRunInOrderOnTheMainThreadAndCloseReleasesTheWorker) {
