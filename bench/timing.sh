@@ -1,4 +1,23 @@
-# Shell helpers shared by the download benchmarks; sourced, not run. Expects $size (bytes of the served file).
+# Shell helpers shared by the download benchmarks; sourced, not run. Expects $size (bytes of the served file)
+# by the time check_size runs. Sourcing it makes a work folder ($work) and stops $server_pid on exit.
+
+bench_name=$(basename "$0" .sh)
+
+require_programs() { # program...; fails when one is not built, or curl is missing
+    local program
+    for program in "$@"; do
+        [ -x "$program" ] || { echo "$bench_name: $program is missing (build with -DQARVIA_BENCH=ON)" >&2; exit 1; }
+    done
+    command -v curl >/dev/null || { echo "$bench_name: curl is missing" >&2; exit 1; }
+}
+
+work=$(mktemp -d)
+server_pid=
+cleanup() {
+    if [ -n "$server_pid" ]; then kill "$server_pid" 2>/dev/null || true; wait "$server_pid" 2>/dev/null || true; fi
+    rm -rf "$work"
+}
+trap cleanup EXIT
 
 seconds() { # command...; prints the wall time in seconds, fails when the command fails
     local t0 t1
@@ -11,7 +30,7 @@ seconds() { # command...; prints the wall time in seconds, fails when the comman
 check_size() { # file; fails the benchmark when the file is not $size bytes long, else removes it
     local got
     got=$(stat -c %s "$1")
-    [ "$got" -eq "$size" ] || { echo "$(basename "$0" .sh): $1 has $got bytes, expected $size" >&2; exit 1; }
+    [ "$got" -eq "$size" ] || { echo "$bench_name: $1 has $got bytes, expected $size" >&2; exit 1; }
     rm -f "$1"
 }
 

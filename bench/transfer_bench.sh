@@ -10,23 +10,11 @@ runs=${2:-5}
 fetch=$build/tools/qarvia-fetch/qarvia-fetch
 server=$build/bench/transfer-pacing-server
 handoff=$build/bench/transfer-handoff
-for program in "$fetch" "$server" "$handoff"; do
-    if [ ! -x "$program" ]; then
-        echo "transfer_bench: $program is missing (build with -DQARVIA_BENCH=ON)" >&2
-        exit 1
-    fi
-done
-command -v curl >/dev/null || { echo "transfer_bench: curl is missing" >&2; exit 1; }
+. "$(dirname "$0")/timing.sh"
+require_programs "$fetch" "$server" "$handoff"
 
 size=$((100 * 1024 * 1024))
 paced_rate=125000000
-work=$(mktemp -d)
-server_pid=
-cleanup() {
-    if [ -n "$server_pid" ]; then kill "$server_pid" 2>/dev/null || true; wait "$server_pid" 2>/dev/null || true; fi
-    rm -rf "$work"
-}
-trap cleanup EXIT
 export no_proxy=127.0.0.1 NO_PROXY=127.0.0.1
 
 start_server() { # rate
@@ -40,8 +28,6 @@ stop_server() {
     wait "$server_pid" 2>/dev/null || true
     server_pid=
 }
-
-. "$(dirname "$0")/timing.sh"
 
 measure() { # label rate
     local label=$1 rate=$2 ours=() theirs=() i t

@@ -9,31 +9,17 @@ build=${1:?usage: update_download_bench.sh BUILD_DIR [RUNS]}
 runs=${2:-5}
 ours=$build/bench/update-download-bench
 server=$build/bench/transfer-pacing-server
-for program in "$ours" "$server"; do
-    if [ ! -x "$program" ]; then
-        echo "update_download_bench: $program is missing (build with -DQARVIA_BENCH=ON)" >&2
-        exit 1
-    fi
-done
-command -v curl >/dev/null || { echo "update_download_bench: curl is missing" >&2; exit 1; }
+. "$(dirname "$0")/timing.sh"
+require_programs "$ours" "$server"
 
 size=$((100 * 1024 * 1024))
 rate=${QARVIA_BENCH_RATE:-125000000}
-work=$(mktemp -d)
-server_pid=
-cleanup() {
-    if [ -n "$server_pid" ]; then kill "$server_pid" 2>/dev/null || true; wait "$server_pid" 2>/dev/null || true; fi
-    rm -rf "$work"
-}
-trap cleanup EXIT
 export no_proxy=127.0.0.1 NO_PROXY=127.0.0.1 QT_QPA_PLATFORM=offscreen
 
 coproc SERVER { exec "$server" "$size" "$rate"; }
 server_pid=$SERVER_PID
 read -r port <&"${SERVER[0]}"
 url="http://127.0.0.1:$port/update.bin"
-
-. "$(dirname "$0")/timing.sh"
 
 a=() b=()
 for ((i = 0; i < runs; i++)); do

@@ -1,5 +1,7 @@
 #include "calc/Numbers.h"
 
+#include "text/Blanks.h"
+
 #include <charconv>
 #include <cmath>
 #include <limits>
@@ -8,17 +10,7 @@
 namespace qarvia::calc {
 namespace {
 
-bool isBlank(char c) {
-    return c == ' ' || c == '\t';
-}
-
-std::string_view trimmed(std::string_view s) {
-    while (!s.empty() && isBlank(s.front()))
-        s.remove_prefix(1);
-    while (!s.empty() && isBlank(s.back()))
-        s.remove_suffix(1);
-    return s;
-}
+using text::trimBlanks;
 
 bool isDigit(char c) {
     return c >= '0' && c <= '9';
@@ -88,7 +80,7 @@ std::string formatNumber(double value, int decimals) {
 }
 
 int toInteger(std::string_view text) {
-    const std::string_view t = trimmed(text);
+    const std::string_view t = trimBlanks(text);
     std::string_view digits = t;
     bool negative = false;
     if (!digits.empty() && (digits.front() == '+' || digits.front() == '-')) {
@@ -112,7 +104,7 @@ int toInteger(std::string_view text) {
 }
 
 double toFloat(std::string_view text) {
-    const std::string_view t = trimmed(text);
+    const std::string_view t = trimBlanks(text);
     // sign, digits with at most one ".", at least one digit, then an optional exponent with digits
     std::size_t i = 0;
     if (i < t.size() && (t[i] == '+' || t[i] == '-'))

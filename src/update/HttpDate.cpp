@@ -1,5 +1,7 @@
 #include "update/HttpDate.h"
 
+#include "text/Blanks.h"
+
 #include <array>
 #include <ctime>
 #include <optional>
@@ -13,17 +15,8 @@ constexpr std::array<std::string_view, 7> weekdayNames{"SUN", "MON", "TUE", "WED
 constexpr std::array<std::string_view, 12> monthNames{"JAN", "FEB", "MAR", "APR", "MAY", "JUN",
                                                       "JUL", "AUG", "SEP", "OCT", "NOV", "DEC"};
 
-bool isBlank(char c) {
-    return c == ' ' || c == '\t';
-}
-
-std::string_view trimmed(std::string_view s) {
-    while (!s.empty() && isBlank(s.front()))
-        s.remove_prefix(1);
-    while (!s.empty() && isBlank(s.back()))
-        s.remove_suffix(1);
-    return s;
-}
+using text::isBlank;
+using text::trimBlanks;
 
 std::string upperPrefix3(std::string_view s) {
     std::string out(s.substr(0, 3));
@@ -92,7 +85,7 @@ int daysInMonth(int year, int month) {
 } // namespace
 
 std::int64_t ParseHTTPDateGMT(std::string_view text) {
-    std::string_view rest = trimmed(text);
+    std::string_view rest = trimBlanks(text);
     if (rest.empty())
         return 0;
     const std::string head = upperPrefix3(rest);
@@ -101,7 +94,7 @@ std::int64_t ParseHTTPDateGMT(std::string_view text) {
             const std::size_t blank = rest.find(' ');
             if (blank == std::string_view::npos)
                 return 0;
-            rest = trimmed(rest.substr(blank + 1));
+            rest = trimBlanks(rest.substr(blank + 1));
             break;
         }
     }
@@ -152,7 +145,7 @@ std::int64_t ParseHTTPDateGMT(std::string_view text) {
     }
 
     std::int64_t zoneSeconds = 0;
-    rest = trimmed(rest);
+    rest = trimBlanks(rest);
     if (rest.size() > 4 && (rest[0] == '+' || rest[0] == '-')) {
         const auto hh = number(rest.substr(1, 2));
         const auto mm = number(rest.substr(3, 2));
