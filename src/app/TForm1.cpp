@@ -8,12 +8,12 @@
 #include "ui/ShellOpen.h"
 #include "ui/TXuanxiuForm.h"
 #include "ui/WebView.h"
+#include "ui/WindowFrame.h"
 #include "ui_TForm1.h"
 #include "update/TsuUpdater.h"
 
 #include <QGuiApplication>
 #include <QRandomGenerator>
-#include <QScreen>
 #include <QUrl>
 
 #include <chrono>
@@ -94,7 +94,7 @@ TForm1::TForm1(const ProgramSettings& settings, QWidget* parent)
 
     loadUpdaterSettings();
     FormCreate();
-    centreOnDesktop();
+    centreWhenShown(this, desktopArea);
 }
 
 TForm1::~TForm1() = default;
@@ -148,14 +148,6 @@ void TForm1::BeginUpdateCheck() {
     suUpdater1->BeginUpdateCheck();
 }
 
-void TForm1::centreOnDesktop() {
-    if (QScreen* screen = QGuiApplication::primaryScreen()) {
-        QRect frame = frameGeometry();
-        frame.moveCenter(screen->availableGeometry().center());
-        move(frame.topLeft());
-    }
-}
-
 void TForm1::PageControl1Change(int index) {
     if (index != kSimulatorPage) {
         LastPageIndex = index;
@@ -200,9 +192,7 @@ void TForm1::N31Click() {
 void TForm1::N3Click() {
     runGuarded([this] {
         TAboutForm about(settings_.siteUrl, settings_.feedbackMail);
-        QRect frame = about.frameGeometry();
-        frame.moveCenter(frameGeometry().center());
-        about.move(frame.topLeft());
+        centreWhenShown(&about, [this] { return outerGeometry(this); });
         about.exec();
     });
 }

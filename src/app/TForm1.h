@@ -62,7 +62,6 @@ private:
     // Starts suUpdater1's check.
     void BeginUpdateCheck();
     void showSimulatorPage();
-    void centreOnDesktop();
 
     std::unique_ptr<Ui::TForm1> ui;
     ProgramSettings settings_;

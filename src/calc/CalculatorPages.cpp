@@ -8,6 +8,7 @@
 #include <QEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPalette>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QTextBlock>
@@ -58,6 +59,12 @@ constexpr std::array<int, 5> kListedPillLevels{50, 60, 65, 70, 80};
 // ---- Experience calculator -------------------------------------------------------------------------------
 
 ExperiencePage::ExperiencePage(const ExperienceControls& controls, QObject* parent) : QObject(parent), c(controls) {
+    // The selection stays on the last amount, but the box draws no selection while it lacks the focus, so that
+    // amount shows red at once. With no brush for the selected text each character keeps its own colour.
+    QPalette palette = c.calResult->palette();
+    palette.setBrush(QPalette::Inactive, QPalette::Highlight, Qt::transparent);
+    palette.setBrush(QPalette::Inactive, QPalette::HighlightedText, QBrush());
+    c.calResult->setPalette(palette);
     connect(c.btnCalculate, &QPushButton::clicked, this, &ExperiencePage::btnCalculateClick);
     connect(c.Button2, &QPushButton::clicked, this, &ExperiencePage::Button2Click);
 }

@@ -16,7 +16,10 @@ const QString& onlyDigitsMessage() {
     return m;
 }
 
-// Gives every cell editor of a grid the same filter as the grid itself.
+// Gives every cell editor of a grid the same filter as the grid itself. The filter runs inside the delegate's
+// own watch over the editor, ahead of it: a refused Enter must not reach the delegate, which would commit the
+// cell and close the editor, and the message box taking the focus for a moment is no reason to leave the cell
+// either. After the message the cell is still in editing with its text as it was.
 class FilteredEditorDelegate final : public QStyledItemDelegate {
 public:
     FilteredEditorDelegate(DigitKeyFilter* filter, QObject* parent) : QStyledItemDelegate(parent), filter_(filter) {}
@@ -24,15 +27,28 @@ public:
     QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem& option,
                           const QModelIndex& index) const override {
         QWidget* editor = QStyledItemDelegate::createEditor(parent, option, index);
-        if (editor) {
-            editor->installEventFilter(filter_);
+        if (editor)
             editor->setAttribute(Qt::WA_InputMethodEnabled, false);
-        }
         return editor;
+    }
+
+protected:
+    bool eventFilter(QObject* editor, QEvent* event) override {
+        if (messageShowing_ && (event->type() == QEvent::FocusOut || event->type() == QEvent::Hide))
+            return false; // the editor notes the focus change; the delegate neither commits nor closes
+        if (event->type() == QEvent::KeyPress || event->type() == QEvent::InputMethod) {
+            messageShowing_ = true;
+            const bool refused = filter_->refuses(event);
+            messageShowing_ = false;
+            if (refused)
+                return true;
+        }
+        return QStyledItemDelegate::eventFilter(editor, event);
     }
 
 private:
     DigitKeyFilter* filter_;
+    bool messageShowing_ = false;
 };
 
 bool allAccepted(const QString& text) {
@@ -63,7 +79,7 @@ bool DigitKeyFilter::accepts(QChar c) {
     return c == QChar(8) || (c >= QLatin1Char('0') && c <= QLatin1Char('9'));
 }
 
-bool DigitKeyFilter::eventFilter(QObject* watched, QEvent* event) {
+bool DigitKeyFilter::refuses(QEvent* event) {
     if (event->type() == QEvent::KeyPress) {
         auto* key = static_cast<QKeyEvent*>(event);
         switch (key->key()) {
@@ -91,7 +107,11 @@ bool DigitKeyFilter::eventFilter(QObject* watched, QEvent* event) {
         showMessage(onlyDigitsMessage());
         return true;
     }
-    return QObject::eventFilter(watched, event);
+    return false;
+}
+
+bool DigitKeyFilter::eventFilter(QObject* watched, QEvent* event) {
+    return refuses(event) || QObject::eventFilter(watched, event);
 }
 
 } // namespace qarvia

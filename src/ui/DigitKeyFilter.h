@@ -27,6 +27,10 @@ public:
     // True for the characters the filter lets through: backspace and ASCII digits.
     static bool accepts(QChar c);
 
+    // Shows the message for a key press or input-method text that types a refused character and returns true
+    // (the event is then to be dropped); false for everything else.
+    bool refuses(QEvent* event);
+
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 };

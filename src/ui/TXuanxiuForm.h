@@ -36,8 +36,10 @@ private slots:
 
 private:
     void FormResize();
+    void keepNormalSize();
 
     std::unique_ptr<Ui::TXuanxiuForm> ui;
+    QSize normalSize_;
 };
 
 } // namespace qarvia

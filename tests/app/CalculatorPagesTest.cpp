@@ -75,6 +75,27 @@ TEST_F(ExperiencePageTest, LinesInOrderWithOnlyTheAmountsRed) {
     EXPECT_EQ(find<QTextEdit>("calResult")->textCursor().selectedText(), QStringLiteral("10,298,880"));
 }
 
+// Mended: the selection left on the last amount was drawn white on blue while the box lacked the focus.
+TEST_F(ExperiencePageTest, LastAmountShowsRedWhileTheBoxLacksFocus) {
+    form->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
+    set("dannum", "3");
+    find<QPushButton>("btnCalculate")->setFocus();
+    calculate();
+    auto* box = find<QTextEdit>("calResult");
+    ASSERT_EQ(box->textCursor().selectedText(), QStringLiteral("277,200"));
+    ASSERT_FALSE(box->hasFocus());
+    const QImage picture = box->viewport()->grab().toImage();
+    int red = 0;
+    for (int y = 0; y < picture.height(); ++y) {
+        for (int x = 0; x < picture.width(); ++x) {
+            const QColor p = picture.pixelColor(x, y);
+            red += p.red() > 200 && p.green() < 60 && p.blue() < 60;
+        }
+    }
+    EXPECT_GT(red, 50);
+}
+
 TEST_F(ExperiencePageTest, MessagesStopTheCalculationAndKeepEarlierLines) {
     struct Case {
         const char* name;

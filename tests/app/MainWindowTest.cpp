@@ -1,6 +1,8 @@
 #include "MainWindowFixture.h"
 
 #include "ModalWindowCloser.h"
+#include "WindowManagerStandIn.h"
+#include "ui/WindowFrame.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -182,6 +184,35 @@ TEST_F(MainWindowTest, AboutWindowClosesWithItsButton) {
     });
     form->findChild<QAction*>(QStringLiteral("N3"))->trigger();
     EXPECT_TRUE(closedByButton);
+}
+
+// The window manager draws its frame only once the main window is on screen.
+class MainWindowLateFrameTest : public MainWindowTest {
+protected:
+    void SetUp() override {
+        wm = std::make_unique<WindowManagerStandIn>();
+        MainWindowTest::SetUp();
+    }
+    void TearDown() override {
+        form.reset();
+        wm.reset();
+    }
+    std::unique_ptr<WindowManagerStandIn> wm;
+};
+
+// Mended: the main and About windows were centred before their frame was known, half a title bar low.
+TEST_F(MainWindowLateFrameTest, MainAndAboutWindowsCentredOnTheirRealFrame) {
+    const QMargins frame(1, 20, 1, 1);
+    EXPECT_EQ(form->geometry(), centredClientRect(form->size(), {}, desktopArea()));
+    wm->decorate(form.get(), frame);
+    const QRect main = form->geometry();
+    EXPECT_EQ(main, centredClientRect(form->size(), frame, desktopArea()));
+
+    QRect about;
+    ModalWindowCloser closer([&](QWidget* w) { about = w->geometry(); });
+    form->findChild<QAction*>(QStringLiteral("N3"))->trigger();
+    ASSERT_EQ(closer.closedCount(), 1);
+    EXPECT_EQ(about, centredClientRect(QSize(339, 105), frame, main.marginsAdded(frame)));
 }
 
 } // namespace

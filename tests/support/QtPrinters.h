@@ -1,7 +1,9 @@
 #pragma once
 
-// Lets gtest print Qt strings readably in failure messages.
+// Lets gtest print Qt strings and geometry readably in failure messages.
 
+#include <QRect>
+#include <QSize>
 #include <QString>
 #include <QStringList>
 
@@ -16,4 +18,12 @@ inline void PrintTo(const QStringList& list, std::ostream* os) {
     for (qsizetype i = 0; i < list.size(); ++i)
         *os << (i ? ", \"" : "\"") << list[i].toStdString() << '"';
     *os << '}';
+}
+
+inline void PrintTo(const QRect& r, std::ostream* os) {
+    *os << '(' << r.x() << ", " << r.y() << ' ' << r.width() << 'x' << r.height() << ')';
+}
+
+inline void PrintTo(const QSize& s, std::ostream* os) {
+    *os << s.width() << 'x' << s.height();
 }

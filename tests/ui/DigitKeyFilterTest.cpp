@@ -1,10 +1,12 @@
 #include "ui/DigitKeyFilter.h"
 
 #include "DialogRecorder.h"
+#include "ModalWindowCloser.h"
 #include "QtPrinters.h"
 
 #include <QInputMethodEvent>
 #include <QLineEdit>
+#include <QPointer>
 #include <QTableWidget>
 #include <QTest>
 
@@ -104,6 +106,35 @@ TEST(DigitKeyFilter, GridAndItsCellEditor) {
     press(editor, kRefused[1]);
     EXPECT_EQ(editor->text(), QStringLiteral("7"));
     EXPECT_EQ(recorder.texts().size(), 3);
+}
+
+// Mended: Enter in a cell editor committed the cell and closed the editor after the message, and the message
+// box taking the focus closed the editor after any refused key.
+TEST(DigitKeyFilter, RefusedKeyLeavesTheCellInEditing) {
+    QTableWidget grid(2, 2);
+    grid.setItem(0, 0, new QTableWidgetItem);
+    DigitKeyFilter filter;
+    filter.attach(&grid);
+    grid.show();
+    grid.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&grid));
+    grid.setCurrentCell(0, 0);
+    grid.editItem(grid.item(0, 0));
+    QPointer<QLineEdit> editor = grid.viewport()->findChild<QLineEdit*>();
+    ASSERT_NE(editor, nullptr);
+    QTest::keyClicks(editor, QStringLiteral("7"));
+
+    ModalWindowCloser closer; // the real message box, which takes the focus while it is up
+    for (const Key& k : {kRefused[4], kRefused[0]}) {
+        press(editor, k);
+        QApplication::processEvents(); // a queued commit would land here
+        ASSERT_TRUE(editor && editor->isVisible()) << k.name;
+        EXPECT_EQ(editor->text(), QStringLiteral("7")) << k.name;
+        EXPECT_EQ(grid.item(0, 0)->text(), QString()) << k.name;
+    }
+    EXPECT_EQ(closer.closedCount(), 2);
+    QTest::keyClicks(editor, QStringLiteral("8"));
+    EXPECT_EQ(editor->text(), QStringLiteral("78")); // the editor still has the keyboard
 }
 
 } // namespace
