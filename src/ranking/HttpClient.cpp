@@ -1,9 +1,9 @@
 #include "ranking/HttpClient.h"
 
 #include "ranking/HttpText.h"
+#include "text/Ascii.h"
 
 #include <algorithm>
-#include <cctype>
 #include <climits>
 
 namespace qarvia::http {
@@ -101,7 +101,7 @@ std::string THttpClient::EncodeFormValue(std::string_view value) {
     for (unsigned char c : value) {
         if (c == ' ') {
             out += '+';
-        } else if (std::isalnum(c)) {
+        } else if (text::isAsciiAlnum(static_cast<char>(c))) {
             out += static_cast<char>(c);
         } else {
             out += '%';
@@ -500,11 +500,10 @@ void THttpClient::ReadResponseBody(std::string& answer, std::size_t limit) {
             // The size is the leading hexadecimal digits; an extension may follow with or without a blank.
             std::size_t digits = 0;
             std::uint64_t size = 0;
-            while (digits < sizeLine.size() && std::isxdigit(static_cast<unsigned char>(sizeLine[digits]))) {
+            while (digits < sizeLine.size() && text::isAsciiHexDigit(sizeLine[digits])) {
                 if (size > MaxAnswerSize)
                     throw EHttpException("Answer too large");
-                char c = static_cast<char>(std::tolower(static_cast<unsigned char>(sizeLine[digits])));
-                size = size * 16 + static_cast<std::uint64_t>(c <= '9' ? c - '0' : c - 'a' + 10);
+                size = size * 16 + static_cast<std::uint64_t>(text::asciiHexValue(sizeLine[digits]));
                 ++digits;
             }
             if (digits == 0)

@@ -1,9 +1,9 @@
 #include "ranking/HttpCookies.h"
 
 #include "ranking/HttpText.h"
+#include "text/Ascii.h"
 
 #include <algorithm>
-#include <cctype>
 #include <mutex>
 
 namespace qarvia::http {
@@ -15,7 +15,7 @@ bool isHostName(std::string_view host) {
     if (host.empty())
         return false;
     return std::all_of(host.begin(), host.end(),
-                       [](unsigned char c) { return std::isalnum(c) || c == '-' || c == '_' || c == '.'; });
+                       [](char c) { return text::isAsciiAlnum(c) || c == '-' || c == '_' || c == '.'; });
 }
 
 // The host from its first "." on: ".example.org" for "svc.example.org"; empty without a ".".

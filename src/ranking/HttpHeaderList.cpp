@@ -2,8 +2,6 @@
 
 #include "ranking/HttpText.h"
 
-#include <cctype>
-
 namespace qarvia::http {
 
 namespace {

@@ -4,7 +4,6 @@
 #include "ranking/HttpText.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstring>

@@ -1,7 +1,8 @@
 #include "update/TransferUrl.h"
 
+#include "text/Ascii.h"
+
 #include <algorithm>
-#include <cctype>
 
 namespace qarvia::update {
 
@@ -104,9 +105,7 @@ std::optional<TsuURLParts> SplitTransferURL(std::string_view url, std::string_vi
     const std::string_view text = full;
 
     TsuURLParts parts;
-    parts.scheme = std::string(text.substr(0, schemeEnd));
-    std::transform(parts.scheme.begin(), parts.scheme.end(), parts.scheme.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    parts.scheme = qarvia::text::asciiLowerCased(text.substr(0, schemeEnd));
     if (parts.scheme.size() > schemeLimit || !validScheme(parts.scheme))
         return std::nullopt;
 
