@@ -168,6 +168,13 @@ void THttpClient::PerformRequest(THttpMethod method, const std::string& url, con
     Request.Source = source;
     redirectCount = 0;
     applyIOSettings();
+    io.setDeadline(ExchangeTimeout > 0
+                       ? std::optional(THttpIOHandler::Clock::now() + std::chrono::milliseconds(ExchangeTimeout))
+                       : std::nullopt);
+    struct DeadlineGuard {
+        THttpIOHandler& io;
+        ~DeadlineGuard() { io.setDeadline(std::nullopt); }
+    } deadlineGuard{io};
 
     try {
         for (;;) {
@@ -290,6 +297,10 @@ bool THttpClient::ConnectIfNeeded() {
         return true;
     io.close();
     int limit = ConnectTimeout > 0 ? ConnectTimeout : ReadTimeout;
+    // The request's deadline bounds the connect too (a connect that outlives it fails as a time-out).
+    int left = io.timeLeft();
+    if (left > 0 && (limit <= 0 || left < limit))
+        limit = left;
     std::unique_ptr<IHttpStream> stream = connector(uri.Host, port, limit);
     if (!stream)
         throw EHttpSocketError(10057);

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <cstring>
 #include <vector>
 
@@ -174,10 +175,26 @@ void THttpIOHandler::close() {
     pos = 0;
 }
 
+int THttpIOHandler::timeLeft() const {
+    if (!deadline)
+        return 0;
+    const long long left = std::chrono::ceil<std::chrono::milliseconds>(*deadline - Clock::now()).count();
+    if (left <= 0)
+        throw EHttpReadTimeout();
+    return static_cast<int>(std::min<long long>(left, INT_MAX));
+}
+
+int THttpIOHandler::waitLimit() const {
+    const int left = timeLeft();
+    if (left == 0)
+        return ReadTimeout;
+    return ReadTimeout > 0 ? std::min(ReadTimeout, left) : left;
+}
+
 bool THttpIOHandler::fill() {
     if (!stream)
         return false;
-    if (!stream->waitReadable(ReadTimeout))
+    if (!stream->waitReadable(waitLimit()))
         throw EHttpReadTimeout();
     if (pos > 0 && pos >= buffer.size() / 2) {
         buffer.erase(0, pos);
@@ -271,8 +288,16 @@ void THttpIOHandler::write(const std::string& data) {
     if (!stream)
         throw EHttpSocketError(10057);
     std::size_t piece = std::max<std::size_t>(SendBufferSize, 1);
-    for (std::size_t at = 0; at < data.size(); at += piece)
-        stream->write(data.data() + at, std::min(piece, data.size() - at), ReadTimeout);
+    for (std::size_t at = 0; at < data.size(); at += piece) {
+        try {
+            stream->write(data.data() + at, std::min(piece, data.size() - at), waitLimit());
+        } catch (const EHttpSocketError&) {
+            // A peer that takes nothing until the deadline ends the exchange as a silent one does.
+            if (deadline && Clock::now() >= *deadline)
+                throw EHttpReadTimeout();
+            throw;
+        }
+    }
 }
 
 } // namespace qarvia::http
