@@ -151,6 +151,8 @@ public:
 
     // Created on the first answer when AllowCookies is set; null before that.
     THttpCookieManager* CookieManager() const { return cookies.get(); }
+    // Hands the client a store of the caller's (its hooks set, say) in place of the one it would create.
+    void setCookieManager(std::unique_ptr<THttpCookieManager> manager) { cookies = std::move(manager); }
 
     // Posts `fields` (lines "name=value", encoded in place) to `url`, an absolute http URL, and appends
     // the answer body to `answer`. Throws an EHttpException when the answer is not a 2xx one or the
