@@ -118,6 +118,8 @@ private:
     std::optional<Clock::time_point> deadline;
     std::string buffer;
     std::size_t pos = 0;
+    std::unique_ptr<char[]> scratch; // what one read receives
+    std::size_t scratchSize = 0;
 };
 
 } // namespace qarvia::http
