@@ -76,8 +76,6 @@ protected:
     void readAttributes(const std::vector<Attribute>& attributes, THttpDateTime now) override;
 };
 
-class THttpCookieManager;
-
 // The cookies of one store: domain entries in the order they were first seen (domains compared without
 // regard to case), each with its cookies in the order they were added. One multi-reader, single-writer
 // lock guards it; what a hook reads here takes that lock.
@@ -110,10 +108,10 @@ public:
     THttpCookieManager& operator=(const THttpCookieManager&) = delete;
 
     // Told the collection once, when the store first needs it (its first cookie, or the first Cookie header
-    // asked of it), before any cookie is in it: the place to fill it from elsewhere. Set hooks before the
-    // store is used; they must not call back into the manager.
+    // asked of it), before any cookie is in it. Set the hooks before the store is used; they must not call
+    // back into the manager.
     CollectionHook OnCreate;
-    // Told the collection once, as the manager is destroyed, when OnCreate was told it.
+    // Told the collection once, as the manager is destroyed, when the collection was made.
     CollectionHook OnDestroy;
     // May refuse a new cookie by returning false; unset: every cookie that passes the checks is kept.
     std::function<bool(const THttpNetscapeCookie&)> OnNewCookie;
