@@ -6,9 +6,11 @@
 //   PostForm/libcurl       libcurl's easy interface with CURLOPT_FORBID_REUSE, the same fields and headers
 //
 // All talk to one in-process server that answers every request with a small JSON body. The figure that
-// matters is the ratio of the two clients' rates (target: qarvia at least 1.5 times libcurl), measured
-// where the server is not the limit: its capacity (raw-clients, and 1e6 / server_cpu_us per core) is
-// well above either client's rate. The CPU column is the client thread's time per request.
+// matters is the ratio of the two clients' rates (target: qarvia at least 1.5 times libcurl). The raw cases
+// show what is left when a client does nothing but its socket calls; server_cpu_us (the server thread's
+// CPU time per request) says what the server itself costs. On a loaded machine every rate here is bounded
+// by the CPU share the threads get, the raw ones included. The CPU column is the client thread's time per
+// request.
 
 #include "ranking/HttpClient.h"
 
