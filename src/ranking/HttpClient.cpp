@@ -1,9 +1,9 @@
 #include "ranking/HttpClient.h"
 
 #include "ranking/HttpText.h"
+#include "text/Ascii.h"
 
 #include <algorithm>
-#include <cctype>
 #include <climits>
 
 namespace qarvia::http {
@@ -73,7 +73,8 @@ std::string escapeTarget(std::string_view target) {
 }
 
 bool hasLineBreak(std::string_view text) {
-    return text.find_first_of("\r\n") != std::string_view::npos;
+    // Two single-byte searches: find_first_of would test every byte against the set one call at a time.
+    return text.find('\n') != std::string_view::npos || text.find('\r') != std::string_view::npos;
 }
 
 } // namespace
@@ -101,7 +102,7 @@ std::string THttpClient::EncodeFormValue(std::string_view value) {
     for (unsigned char c : value) {
         if (c == ' ') {
             out += '+';
-        } else if (std::isalnum(c)) {
+        } else if (text::isAsciiAlnum(static_cast<char>(c))) {
             out += static_cast<char>(c);
         } else {
             out += '%';
@@ -168,6 +169,13 @@ void THttpClient::PerformRequest(THttpMethod method, const std::string& url, con
     Request.Source = source;
     redirectCount = 0;
     applyIOSettings();
+    io.setDeadline(ExchangeTimeout > 0
+                       ? std::optional(THttpIOHandler::Clock::now() + std::chrono::milliseconds(ExchangeTimeout))
+                       : std::nullopt);
+    struct DeadlineGuard {
+        THttpIOHandler& io;
+        ~DeadlineGuard() { io.setDeadline(std::nullopt); }
+    } deadlineGuard{io};
 
     try {
         for (;;) {
@@ -290,6 +298,10 @@ bool THttpClient::ConnectIfNeeded() {
         return true;
     io.close();
     int limit = ConnectTimeout > 0 ? ConnectTimeout : ReadTimeout;
+    // The request's deadline bounds the connect too (a connect that outlives it fails as a time-out).
+    int left = io.timeLeft();
+    if (left > 0 && (limit <= 0 || left < limit))
+        limit = left;
     std::unique_ptr<IHttpStream> stream = connector(uri.Host, port, limit);
     if (!stream)
         throw EHttpSocketError(10057);
@@ -303,57 +315,75 @@ bool THttpClient::ConnectIfNeeded() {
 void THttpClient::SendRequestHead() {
     THttpHeaderList& raw = Request.RawHeaders;
     raw.clear();
-    raw.setValue("Connection", Request.Connection);
-    raw.setValue("Content-Version", Request.ContentVersion);
-    raw.setValue("Content-Encoding", Request.ContentEncoding);
-    raw.setValue("Content-Language", Request.ContentLanguage);
-    raw.setValue("Content-Type", Request.ContentType);
+    // Each name below is new to the list, so its line is appended, unless the caller's own lines (which
+    // come in the middle) carry it: then its value replaces that line in place, or removes it when empty.
+    const THttpHeaderList& custom = Request.CustomHeaders;
+    auto put = [&](std::string_view name, std::string_view value) {
+        if (!custom.empty() && custom.contains(name))
+            raw.setValue(name, value);
+        else
+            raw.appendValue(name, value);
+    };
+    put("Connection", Request.Connection);
+    put("Content-Version", Request.ContentVersion);
+    put("Content-Encoding", Request.ContentEncoding);
+    put("Content-Language", Request.ContentLanguage);
+    put("Content-Type", Request.ContentType);
     if (Request.ContentLength >= 0)
-        raw.setValue("Content-Length", std::to_string(Request.ContentLength));
-    raw.setValue("Cache-control", Request.CacheControl);
+        put("Content-Length", std::to_string(Request.ContentLength));
+    put("Cache-control", Request.CacheControl);
     if (Request.Date)
-        raw.setValue("Date", formatHttpDate(*Request.Date));
+        put("Date", formatHttpDate(*Request.Date));
     if (Request.Expires)
-        raw.setValue("Expires", formatHttpDate(*Request.Expires));
-    raw.setValue("Pragma", Request.Pragma);
-    for (const std::string& line : Request.CustomHeaders.lines())
+        put("Expires", formatHttpDate(*Request.Expires));
+    put("Pragma", Request.Pragma);
+    for (const std::string& line : custom.lines())
         raw.addLine(line);
-    raw.setValue("Proxy-Connection", Request.ProxyConnection);
-    raw.setValue("Host", Request.Host);
-    raw.setValue("Accept", Request.Accept);
-    raw.setValue("Accept-Charset", Request.AcceptCharSet);
-    raw.setValue("Accept-Encoding", Request.AcceptEncoding);
-    raw.setValue("Accept-Language", Request.AcceptLanguage);
-    raw.setValue("From", Request.From);
-    raw.setValue("Referer", Request.Referer);
-    raw.setValue("User-Agent", Request.UserAgent);
+    put("Proxy-Connection", Request.ProxyConnection);
+    put("Host", Request.Host);
+    put("Accept", Request.Accept);
+    put("Accept-Charset", Request.AcceptCharSet);
+    put("Accept-Encoding", Request.AcceptEncoding);
+    put("Accept-Language", Request.AcceptLanguage);
+    put("From", Request.From);
+    put("Referer", Request.Referer);
+    put("User-Agent", Request.UserAgent);
     if (Request.LastModified)
-        raw.setValue("If-Modified-Since", formatHttpDate(*Request.LastModified));
+        put("If-Modified-Since", formatHttpDate(*Request.LastModified));
     if (Request.ContentRangeStart != 0 || Request.ContentRangeEnd != 0) {
         std::string range = "bytes=" + std::to_string(Request.ContentRangeStart) + "-";
         if (Request.ContentRangeEnd != 0)
             range += std::to_string(Request.ContentRangeEnd);
-        raw.setValue("Range", range);
+        put("Range", range);
     }
     if (Request.BasicAuthentication)
-        raw.setValue("Authorization", "Basic " + base64(Request.Username + ":" + Request.Password));
+        put("Authorization", "Basic " + base64(Request.Username + ":" + Request.Password));
     if (cookies)
-        raw.setValue("Cookie", cookies->CookieHeaderFor(uri, false));
+        put("Cookie", cookies->CookieHeaderFor(uri, false));
 
-    std::string head = std::string(methodName(Request.Method)) + " " + escapeTarget(uri.target()) + " HTTP/" +
-                       (requestVersion == pv1_0 ? "1.0" : "1.1") + "\r\n";
+    const bool withBody = Request.Method == hmPost || Request.Method == hmPut;
+    const std::string target = escapeTarget(uri.target());
+    std::size_t size = 32 + target.size() + (withBody ? Request.Source.size() : 0);
+    for (const std::string& line : raw.lines())
+        size += line.size() + 2;
+    std::string head;
+    head.reserve(size);
+    head.append(methodName(Request.Method))
+        .append(" ")
+        .append(target)
+        .append(requestVersion == pv1_0 ? " HTTP/1.0\r\n" : " HTTP/1.1\r\n");
     for (const std::string& line : raw.lines()) {
         // A line break inside a value would start a header of its own: nothing of the kind is sent.
         if (hasLineBreak(line))
             throw EHttpException("Invalid character in request header");
         if (!line.empty())
-            head += line + "\r\n";
+            head.append(line).append("\r\n");
     }
     head += "\r\n";
 
     // The head goes out in one write; a POST or PUT body follows in the same stream of writes, so a small
     // body leaves in the same packet instead of waiting behind the head.
-    if (Request.Method == hmPost || Request.Method == hmPut)
+    if (withBody)
         head += Request.Source;
     io.write(head);
 }
@@ -500,11 +530,10 @@ void THttpClient::ReadResponseBody(std::string& answer, std::size_t limit) {
             // The size is the leading hexadecimal digits; an extension may follow with or without a blank.
             std::size_t digits = 0;
             std::uint64_t size = 0;
-            while (digits < sizeLine.size() && std::isxdigit(static_cast<unsigned char>(sizeLine[digits]))) {
+            while (digits < sizeLine.size() && text::isAsciiHexDigit(sizeLine[digits])) {
                 if (size > MaxAnswerSize)
                     throw EHttpException("Answer too large");
-                char c = static_cast<char>(std::tolower(static_cast<unsigned char>(sizeLine[digits])));
-                size = size * 16 + static_cast<std::uint64_t>(c <= '9' ? c - '0' : c - 'a' + 10);
+                size = size * 16 + static_cast<std::uint64_t>(text::asciiHexValue(sizeLine[digits]));
                 ++digits;
             }
             if (digits == 0)

@@ -137,6 +137,9 @@ public:
     bool AllowCookies = true;
     int ReadTimeout = 0;    // milliseconds each wait for data may take; 0: no limit
     int ConnectTimeout = 0; // milliseconds a connect may take; 0: ReadTimeout when set, else no limit
+    // Milliseconds one whole request may take, from its connect to the last byte of the answer, however
+    // the peer paces its bytes; 0: no limit. Running out ends the request with EHttpReadTimeout.
+    int ExchangeTimeout = 0;
     std::size_t MaxLineLength = 16384;
     TMaxLineAction MaxLineAction = maException;
     std::size_t RecvBufferSize = 32768;
@@ -148,6 +151,8 @@ public:
 
     // Created on the first answer when AllowCookies is set; null before that.
     THttpCookieManager* CookieManager() const { return cookies.get(); }
+    // Hands the client a store of the caller's (its hooks set, say) in place of the one it would create.
+    void setCookieManager(std::unique_ptr<THttpCookieManager> manager) { cookies = std::move(manager); }
 
     // Posts `fields` (lines "name=value", encoded in place) to `url`, an absolute http URL, and appends
     // the answer body to `answer`. Throws an EHttpException when the answer is not a 2xx one or the

@@ -1,9 +1,9 @@
 #include "ranking/HttpCookies.h"
 
 #include "ranking/HttpText.h"
+#include "text/Ascii.h"
 
 #include <algorithm>
-#include <cctype>
 #include <mutex>
 
 namespace qarvia::http {
@@ -15,7 +15,7 @@ bool isHostName(std::string_view host) {
     if (host.empty())
         return false;
     return std::all_of(host.begin(), host.end(),
-                       [](unsigned char c) { return std::isalnum(c) || c == '-' || c == '_' || c == '.'; });
+                       [](char c) { return text::isAsciiAlnum(c) || c == '-' || c == '_' || c == '.'; });
 }
 
 // The host from its first "." on: ".example.org" for "svc.example.org"; empty without a ".".
@@ -184,11 +184,48 @@ void THttpCookieRFC2965::readAttributes(const std::vector<Attribute>& attributes
         PortList.push_back(80);
 }
 
+std::vector<std::unique_ptr<THttpNetscapeCookie>> THttpCookies::cookies() const {
+    std::shared_lock guard(lock);
+    std::vector<std::unique_ptr<THttpNetscapeCookie>> copies;
+    for (const DomainEntry& entry : domains) {
+        for (const auto& cookie : entry.cookies)
+            copies.push_back(cookie->clone());
+    }
+    return copies;
+}
+
+std::size_t THttpCookies::count() const {
+    std::shared_lock guard(lock);
+    std::size_t total = 0;
+    for (const DomainEntry& entry : domains)
+        total += entry.cookies.size();
+    return total;
+}
+
 THttpCookieManager::THttpCookieManager() = default;
-THttpCookieManager::~THttpCookieManager() = default;
+
+THttpCookieManager::~THttpCookieManager() {
+    THttpCookies* existing = store.load();
+    if (existing && OnDestroy) {
+        // Nothing may leave a destructor; a failing hook changes nothing about what is released.
+        try {
+            OnDestroy(*existing);
+        } catch (...) {
+        }
+    }
+}
+
+THttpCookies& THttpCookieManager::collection() {
+    std::call_once(created, [this] {
+        owned = std::make_unique<THttpCookies>();
+        if (OnCreate)
+            OnCreate(*owned);
+        store.store(owned.get());
+    });
+    return *owned;
+}
 
 void THttpCookieManager::setClock(Clock newClock) {
-    std::unique_lock guard(lock);
     clock = std::move(newClock);
 }
 
@@ -222,12 +259,14 @@ bool THttpCookieManager::AddCookie(std::unique_ptr<THttpNetscapeCookie> cookie, 
     if (OnNewCookie && !OnNewCookie(*cookie))
         return false;
 
-    std::unique_lock guard(lock);
-    auto entry = std::find_if(domains.begin(), domains.end(), [&](const DomainEntry& item) {
+    THttpCookies& cookies = collection();
+    std::unique_lock guard(cookies.lock);
+    auto& domains = cookies.domains;
+    auto entry = std::find_if(domains.begin(), domains.end(), [&](const THttpCookies::DomainEntry& item) {
         return sameTextIgnoringCase(item.domain, cookie->Domain);
     });
     if (entry == domains.end()) {
-        domains.push_back(DomainEntry{cookie->Domain, {}});
+        domains.push_back(THttpCookies::DomainEntry{cookie->Domain, {}});
         entry = domains.end() - 1;
     }
     auto same = std::find_if(entry->cookies.begin(), entry->cookies.end(), [&](const auto& stored) {
@@ -240,20 +279,21 @@ bool THttpCookieManager::AddCookie(std::unique_ptr<THttpNetscapeCookie> cookie, 
     return true;
 }
 
-void THttpCookieManager::dropExpired() {
+void THttpCookieManager::dropExpired(THttpCookies& cookies) {
     THttpDateTime stamp = now();
-    std::unique_lock guard(lock);
-    for (DomainEntry& entry : domains) {
+    std::unique_lock guard(cookies.lock);
+    for (THttpCookies::DomainEntry& entry : cookies.domains) {
         std::erase_if(entry.cookies, [&](const auto& cookie) { return isExpired(*cookie, stamp); });
     }
 }
 
 std::string THttpCookieManager::CookieHeaderFor(const THttpURI& uri, bool encrypted) {
-    dropExpired();
+    THttpCookies& cookies = collection();
+    dropExpired(cookies);
 
     std::vector<const THttpNetscapeCookie*> gathered;
-    std::shared_lock guard(lock);
-    for (const DomainEntry& entry : domains) {
+    std::shared_lock guard(cookies.lock);
+    for (const THttpCookies::DomainEntry& entry : cookies.domains) {
         if (!domainMatches(entry.domain, uri.Host))
             continue;
         for (auto it = entry.cookies.rbegin(); it != entry.cookies.rend(); ++it) {
@@ -280,21 +320,13 @@ std::string THttpCookieManager::CookieHeaderFor(const THttpURI& uri, bool encryp
 }
 
 std::vector<std::unique_ptr<THttpNetscapeCookie>> THttpCookieManager::cookies() const {
-    std::shared_lock guard(lock);
-    std::vector<std::unique_ptr<THttpNetscapeCookie>> copies;
-    for (const DomainEntry& entry : domains) {
-        for (const auto& cookie : entry.cookies)
-            copies.push_back(cookie->clone());
-    }
-    return copies;
+    THttpCookies* existing = store.load();
+    return existing ? existing->cookies() : std::vector<std::unique_ptr<THttpNetscapeCookie>>();
 }
 
 std::size_t THttpCookieManager::count() const {
-    std::shared_lock guard(lock);
-    std::size_t total = 0;
-    for (const DomainEntry& entry : domains)
-        total += entry.cookies.size();
-    return total;
+    THttpCookies* existing = store.load();
+    return existing ? existing->count() : 0;
 }
 
 } // namespace qarvia::http

@@ -7,10 +7,12 @@
 #include "ranking/HttpHeaderList.h"
 #include "ranking/HttpUri.h"
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <shared_mutex>
 #include <string>
 #include <string_view>
@@ -74,15 +76,43 @@ protected:
     void readAttributes(const std::vector<Attribute>& attributes, THttpDateTime now) override;
 };
 
+// The cookies of one store: domain entries in the order they were first seen (domains compared without
+// regard to case), each with its cookies in the order they were added. One multi-reader, single-writer
+// lock guards it; what a hook reads here takes that lock.
+class THttpCookies {
+public:
+    // Copies of the cookies, domain by domain in store order, each domain's in the order added.
+    std::vector<std::unique_ptr<THttpNetscapeCookie>> cookies() const;
+    std::size_t count() const;
+
+private:
+    friend class THttpCookieManager;
+    struct DomainEntry {
+        std::string domain;
+        std::vector<std::unique_ptr<THttpNetscapeCookie>> cookies;
+    };
+
+    mutable std::shared_mutex lock;
+    std::vector<DomainEntry> domains;
+};
+
 class THttpCookieManager {
 public:
     using Clock = std::function<std::chrono::system_clock::time_point()>;
+    using CollectionHook = std::function<void(THttpCookies&)>;
 
     THttpCookieManager();
+    // Tells OnDestroy the collection, cookies still in it, before they go.
     ~THttpCookieManager();
     THttpCookieManager(const THttpCookieManager&) = delete;
     THttpCookieManager& operator=(const THttpCookieManager&) = delete;
 
+    // Told the collection once, when the store first needs it (its first cookie, or the first Cookie header
+    // asked of it), before any cookie is in it. Set the hooks before the store is used; they must not call
+    // back into the manager.
+    CollectionHook OnCreate;
+    // Told the collection once, as the manager is destroyed, when the collection was made.
+    CollectionHook OnDestroy;
     // May refuse a new cookie by returning false; unset: every cookie that passes the checks is kept.
     std::function<bool(const THttpNetscapeCookie&)> OnNewCookie;
 
@@ -100,20 +130,18 @@ public:
     std::vector<std::unique_ptr<THttpNetscapeCookie>> cookies() const;
     std::size_t count() const;
 
-    // The time source for expiry; the system clock unless a test sets another.
+    // The time source for expiry; the system clock unless a test sets another (before the store is used).
     void setClock(Clock clock);
 
 private:
-    struct DomainEntry {
-        std::string domain;
-        std::vector<std::unique_ptr<THttpNetscapeCookie>> cookies;
-    };
-
+    // The collection, created (and OnCreate told) on first use.
+    THttpCookies& collection();
     THttpDateTime now() const;
-    void dropExpired();
+    void dropExpired(THttpCookies& store);
 
-    mutable std::shared_mutex lock;
-    std::vector<DomainEntry> domains;
+    std::once_flag created;
+    std::unique_ptr<THttpCookies> owned;
+    std::atomic<THttpCookies*> store{nullptr}; // set once OnCreate has returned
     Clock clock;
 };
 

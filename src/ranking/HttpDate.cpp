@@ -1,9 +1,9 @@
 #include "ranking/HttpDate.h"
 
 #include "ranking/HttpText.h"
+#include "text/Ascii.h"
 
 #include <array>
-#include <cctype>
 #include <cstdio>
 
 namespace qarvia::http {
@@ -17,7 +17,7 @@ constexpr std::array<const char*, 12> monthNames = {"JAN", "FEB", "MAR", "APR", 
 bool equalsUpper(std::string_view text, const char* upper) {
     std::size_t i = 0;
     for (; upper[i] != '\0'; ++i) {
-        if (i >= text.size() || std::toupper(static_cast<unsigned char>(text[i])) != upper[i])
+        if (i >= text.size() || text::asciiUpper(text[i]) != upper[i])
             return false;
     }
     return i == text.size();
@@ -38,7 +38,7 @@ long readNumber(std::string_view text) {
         return -1;
     long value = 0;
     for (char c : text) {
-        if (!std::isdigit(static_cast<unsigned char>(c)))
+        if (!text::isAsciiDigit(c))
             return -1;
         value = value * 10 + (c - '0');
     }
@@ -78,7 +78,7 @@ std::optional<THttpDateTime> parseHttpDate(std::string_view text) {
     int month = 0;
     long day = 0;
     std::string_view first = takeWord(rest, separator);
-    if (int named = 0; first.size() == 3 && (named = monthOf(first)) != 0 && !std::isdigit(first[0])) {
+    if (int named = 0; first.size() == 3 && (named = monthOf(first)) != 0 && !text::isAsciiDigit(first[0])) {
         month = named;
         day = readNumber(takeWord(rest, separator));
     } else {

@@ -1,8 +1,7 @@
 #include "ranking/HttpHeaderList.h"
 
 #include "ranking/HttpText.h"
-
-#include <cctype>
+#include "text/Ascii.h"
 
 namespace qarvia::http {
 
@@ -16,13 +15,23 @@ std::string_view nameOf(std::string_view line) {
     return trimmed(line.substr(0, line.find(':')));
 }
 
+// Whether `line` is a header line named `wanted` (trimmed).
+bool isNamed(std::string_view line, std::string_view wanted) {
+    // Most lines differ in their first letter: a line that starts with a printable byte keeps it when
+    // trimmed, so that byte alone can rule it out.
+    if (!wanted.empty() && !line.empty() && static_cast<unsigned char>(line.front()) > ' ' &&
+        text::asciiLower(line.front()) != text::asciiLower(wanted.front()))
+        return false;
+    return !isContinuation(line) && line.find(':') != std::string_view::npos &&
+           sameTextIgnoringCase(nameOf(line), wanted);
+}
+
 } // namespace
 
 std::size_t THttpHeaderList::indexOf(std::string_view name) const {
     std::string_view wanted = trimmed(name);
     for (std::size_t i = 0; i < items.size(); ++i) {
-        if (!isContinuation(items[i]) && items[i].find(':') != std::string::npos &&
-            sameTextIgnoringCase(nameOf(items[i]), wanted))
+        if (isNamed(items[i], wanted))
             return i;
     }
     return items.size();
@@ -55,8 +64,7 @@ std::vector<std::string> THttpHeaderList::extract(std::string_view name) const {
     std::vector<std::string> values;
     std::string_view wanted = trimmed(name);
     for (std::size_t i = 0; i < items.size(); ++i) {
-        if (!isContinuation(items[i]) && items[i].find(':') != std::string::npos &&
-            sameTextIgnoringCase(nameOf(items[i]), wanted))
+        if (isNamed(items[i], wanted))
             values.push_back(valueFrom(i));
     }
     return values;
@@ -76,6 +84,21 @@ void THttpHeaderList::setValue(std::string_view name, std::string_view value) {
     std::string line = std::string(trimmed(name)) + ": " + std::string(value);
     std::vector<std::string> pieces = foldLine(line, fold);
     items.insert(items.begin() + static_cast<std::ptrdiff_t>(index), pieces.begin(), pieces.end());
+}
+
+void THttpHeaderList::appendValue(std::string_view name, std::string_view value) {
+    if (value.empty())
+        return;
+    std::string_view cleanName = trimmed(name);
+    std::string line;
+    line.reserve(cleanName.size() + 2 + value.size());
+    line.append(cleanName).append(": ").append(value);
+    if (line.size() <= fold) {
+        items.push_back(std::move(line));
+        return;
+    }
+    std::vector<std::string> pieces = foldLine(line, fold);
+    items.insert(items.end(), std::make_move_iterator(pieces.begin()), std::make_move_iterator(pieces.end()));
 }
 
 std::string THttpHeaderList::text() const {

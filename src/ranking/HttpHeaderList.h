@@ -27,6 +27,9 @@ public:
     // an empty value removes the line. A line longer than the fold length is folded into continuation lines.
     void setValue(std::string_view name, std::string_view value);
 
+    // setValue for a name the list is known not to hold: appends the (folded) line unless the value is empty.
+    void appendValue(std::string_view name, std::string_view value);
+
     // The values of every line named `name`, in order.
     std::vector<std::string> extract(std::string_view name) const;
 

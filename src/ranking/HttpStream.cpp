@@ -4,9 +4,9 @@
 #include "ranking/HttpText.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <cstring>
 #include <vector>
 
@@ -22,8 +22,9 @@ namespace qarvia::http {
 
 namespace {
 
-// Polls one descriptor, restarting after signals with the time that is left. False on time-out.
-bool pollFor(int fd, short events, int timeoutMs) {
+// Polls one descriptor, restarting after signals with the time that is left. The events that came, 0 on
+// time-out.
+short pollEvents(int fd, short events, int timeoutMs) {
     using Clock = std::chrono::steady_clock;
     auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
@@ -35,12 +36,16 @@ bool pollFor(int fd, short events, int timeoutMs) {
         pollfd item{fd, events, 0};
         int n = ::poll(&item, 1, wait);
         if (n > 0)
-            return true;
+            return item.revents;
         if (n == 0)
-            return false;
+            return 0;
         if (errno != EINTR)
             throwSocketError(errno);
     }
+}
+
+bool pollFor(int fd, short events, int timeoutMs) {
+    return pollEvents(fd, events, timeoutMs) != 0;
 }
 
 // Opens a non-blocking socket to `address` and waits for the connect. Throws EHttpSocketError.
@@ -52,14 +57,18 @@ int connectTo(const sockaddr_in& address, int timeoutMs) {
         if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
             if (errno != EINPROGRESS)
                 throwSocketError(errno);
-            if (!pollFor(fd, POLLOUT, timeoutMs))
+            short revents = pollEvents(fd, POLLOUT, timeoutMs);
+            if (revents == 0)
                 throw EHttpSocketError(10060);
-            int error = 0;
-            socklen_t length = sizeof error;
-            if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0)
-                throwSocketError(errno);
-            if (error != 0)
-                throwSocketError(error);
+            // A connect that failed reports POLLERR or POLLHUP; only then is there an error to fetch.
+            if (revents & (POLLERR | POLLHUP)) {
+                int error = 0;
+                socklen_t length = sizeof error;
+                if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0)
+                    throwSocketError(errno);
+                if (error != 0)
+                    throwSocketError(error);
+            }
         }
     } catch (...) {
         ::close(fd);
@@ -175,26 +184,40 @@ void THttpIOHandler::close() {
     pos = 0;
 }
 
+int THttpIOHandler::timeLeft() const {
+    if (!deadline)
+        return 0;
+    const long long left = std::chrono::ceil<std::chrono::milliseconds>(*deadline - Clock::now()).count();
+    if (left <= 0)
+        throw EHttpReadTimeout();
+    return static_cast<int>(std::min<long long>(left, INT_MAX));
+}
+
+int THttpIOHandler::waitLimit() const {
+    const int left = timeLeft();
+    if (left == 0)
+        return ReadTimeout;
+    return ReadTimeout > 0 ? std::min(ReadTimeout, left) : left;
+}
+
 bool THttpIOHandler::fill() {
     if (!stream)
         return false;
-    if (!stream->waitReadable(ReadTimeout))
+    if (!stream->waitReadable(waitLimit()))
         throw EHttpReadTimeout();
     if (pos > 0 && pos >= buffer.size() / 2) {
         buffer.erase(0, pos);
         pos = 0;
     }
+    // Received into a buffer of its own: growing `buffer` by a whole piece would clear 32 KB per read
+    // (most answers are a few hundred bytes).
     std::size_t chunk = std::max<std::size_t>(RecvBufferSize, 1);
-    std::size_t old = buffer.size();
-    buffer.resize(old + chunk);
-    std::size_t n = 0;
-    try {
-        n = stream->read(buffer.data() + old, chunk);
-    } catch (...) {
-        buffer.resize(old);
-        throw;
+    if (scratchSize < chunk) {
+        scratch = std::make_unique_for_overwrite<char[]>(chunk);
+        scratchSize = chunk;
     }
-    buffer.resize(old + n);
+    std::size_t n = stream->read(scratch.get(), chunk);
+    buffer.append(scratch.get(), n);
     if (n == 0) {
         // The peer closed: the connection ends here, the bytes already read stay available.
         stream.reset();
@@ -272,8 +295,16 @@ void THttpIOHandler::write(const std::string& data) {
     if (!stream)
         throw EHttpSocketError(10057);
     std::size_t piece = std::max<std::size_t>(SendBufferSize, 1);
-    for (std::size_t at = 0; at < data.size(); at += piece)
-        stream->write(data.data() + at, std::min(piece, data.size() - at), ReadTimeout);
+    for (std::size_t at = 0; at < data.size(); at += piece) {
+        try {
+            stream->write(data.data() + at, std::min(piece, data.size() - at), waitLimit());
+        } catch (const EHttpSocketError&) {
+            // A peer that takes nothing until the deadline ends the exchange as a silent one does.
+            if (deadline && Clock::now() >= *deadline)
+                throw EHttpReadTimeout();
+            throw;
+        }
+    }
 }
 
 } // namespace qarvia::http

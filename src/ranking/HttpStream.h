@@ -5,8 +5,10 @@
 // The protocol code never touches a socket: it reads and writes an IHttpStream. THttpSocketStream is the
 // real one (a TCP connection); tests and the fuzz target hand the client streams made of plain bytes.
 
+#include <chrono>
 #include <cstddef>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace qarvia::http {
@@ -80,6 +82,16 @@ public:
     bool hasUnread() const { return pos < buffer.size(); }
 
     int ReadTimeout = 0; // milliseconds each wait for data may take; 0: no limit
+
+    using Clock = std::chrono::steady_clock;
+    // A point in time no wait may pass, whatever ReadTimeout allows: once it is reached, reads (and
+    // writes) throw EHttpReadTimeout. None by default.
+    void setDeadline(std::optional<Clock::time_point> at) { deadline = at; }
+    // Milliseconds left before the deadline, 0 without one. Throws EHttpReadTimeout when it has passed.
+    int timeLeft() const;
+    // The longest the next wait may take: ReadTimeout cut to what is left before the deadline (0: no limit).
+    // Throws EHttpReadTimeout when the deadline has passed.
+    int waitLimit() const;
     std::size_t MaxLineLength = 16384;
     TMaxLineAction MaxLineAction = maException;
     std::size_t RecvBufferSize = 32768;
@@ -94,7 +106,7 @@ public:
     // Appends everything up to the end of the stream; throws EHttpException when more than `limit` bytes
     // would be appended.
     void readToEnd(std::string& out, std::size_t limit);
-    // Writes in pieces of at most SendBufferSize bytes.
+    // Writes in pieces of at most SendBufferSize bytes; each wait for room is limited as a read's wait is.
     void write(const std::string& data);
 
 private:
@@ -103,8 +115,11 @@ private:
     std::size_t buffered() const { return buffer.size() - pos; }
 
     std::unique_ptr<IHttpStream> stream;
+    std::optional<Clock::time_point> deadline;
     std::string buffer;
     std::size_t pos = 0;
+    std::unique_ptr<char[]> scratch; // what one read receives
+    std::size_t scratchSize = 0;
 };
 
 } // namespace qarvia::http

@@ -1,7 +1,6 @@
 #include "ranking/HttpText.h"
 
-#include <algorithm>
-#include <cctype>
+#include "text/Ascii.h"
 
 namespace qarvia::http {
 
@@ -14,23 +13,15 @@ std::string_view trimmed(std::string_view text) {
 }
 
 std::string lowerCased(std::string_view text) {
-    std::string result(text);
-    std::transform(result.begin(), result.end(), result.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return result;
+    return text::asciiLowerCased(text);
 }
 
 std::string upperCased(std::string_view text) {
-    std::string result(text);
-    std::transform(result.begin(), result.end(), result.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-    return result;
+    return text::asciiUpperCased(text);
 }
 
 bool sameTextIgnoringCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](unsigned char x, unsigned char y) {
-               return std::tolower(x) == std::tolower(y);
-           });
+    return text::equalsIgnoringAsciiCase(a, b);
 }
 
 std::optional<std::int64_t> readDecimal(std::string_view text, std::int64_t min, std::int64_t max) {
@@ -44,7 +35,7 @@ std::optional<std::int64_t> readDecimal(std::string_view text, std::int64_t min,
         return std::nullopt;
     std::int64_t value = 0;
     for (char c : text) {
-        if (!std::isdigit(static_cast<unsigned char>(c)))
+        if (!text::isAsciiDigit(c))
             return std::nullopt;
         value = value * 10 + (c - '0');
     }
@@ -60,7 +51,7 @@ bool isIPv4Address(std::string_view host) {
     while (true) {
         std::size_t start = i;
         int value = 0;
-        while (i < host.size() && std::isdigit(static_cast<unsigned char>(host[i])) && i - start < 3)
+        while (i < host.size() && text::isAsciiDigit(host[i]) && i - start < 3)
             value = value * 10 + (host[i++] - '0');
         if (i == start || value > 255)
             return false;

@@ -12,6 +12,7 @@ namespace qarvia::http {
 // Without blanks and control characters at both ends.
 std::string_view trimmed(std::string_view text);
 
+// ASCII case only (text/Ascii.h): the desktop's locale never changes a byte on the wire.
 std::string lowerCased(std::string_view text);
 std::string upperCased(std::string_view text);
 bool sameTextIgnoringCase(std::string_view a, std::string_view b);

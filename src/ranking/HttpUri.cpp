@@ -1,7 +1,8 @@
 #include "ranking/HttpUri.h"
 
+#include "text/Ascii.h"
+
 #include <algorithm>
-#include <cctype>
 #include <vector>
 
 namespace qarvia::http {
@@ -38,9 +39,7 @@ THttpURI THttpURI::parse(std::string_view input) {
 
     std::string_view rest = url;
     if (std::size_t scheme = rest.find("://"); scheme != std::string_view::npos) {
-        uri.Protocol = std::string(rest.substr(0, scheme));
-        std::transform(uri.Protocol.begin(), uri.Protocol.end(), uri.Protocol.begin(),
-                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+        uri.Protocol = text::asciiLowerCased(rest.substr(0, scheme));
         rest.remove_prefix(scheme + 3);
 
         std::size_t slash = rest.find('/');

@@ -118,12 +118,13 @@ struct RankingPage::Answer {
 RankingPage::RankingPage(const RankingControls& controls, const QString& serviceUrl, QObject* parent)
     : QObject(parent), c(controls), serviceUrl_(withoutTrailingSlash(serviceUrl)) {
     // The settings of heroRankHttp. The time limits keep a service that accepts the connection and then
-    // stays silent from freezing the window for ever.
+    // stays silent, or answers a byte now and then, from freezing the window for ever.
     heroRankHttp.HTTPOptions = {http::hoForceEncodeParams};
     heroRankHttp.AllowCookies = true;
     heroRankHttp.HandleRedirects = false;
     heroRankHttp.ReadTimeout = readTimeoutMs;
     heroRankHttp.ConnectTimeout = connectTimeoutMs;
+    heroRankHttp.ExchangeTimeout = exchangeTimeoutMs;
 
     QTableWidget* grid = c.herolist;
     if (grid->columnCount() < kColumnCount)

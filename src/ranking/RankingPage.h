@@ -49,9 +49,13 @@ public:
     int pageCount() const { return heropagecount; }
     http::THttpClient& httpClient() { return heroRankHttp; }
 
-    // How long a connect and each wait for answer data may take before the request fails.
+    // How long a connect and each wait for answer data may take before the request fails, and how long the
+    // whole exchange may take from its connect to the last byte of the answer (a service that trickles its
+    // answer a byte at a time would otherwise keep the window frozen for ever). Running out of either
+    // shows "Read Timeout."; a test may shorten them through httpClient().
     static constexpr int connectTimeoutMs = 15000;
     static constexpr int readTimeoutMs = 30000;
+    static constexpr int exchangeTimeoutMs = 60000;
 
     // The answer bytes as text: UTF-8 when the Content-Type names charset=utf-8 (any case), GBK otherwise.
     static QString answerText(const std::string& bytes, const std::string& contentType);

@@ -1,7 +1,8 @@
 #include "update/TransferUrl.h"
 
+#include "text/Ascii.h"
+
 #include <algorithm>
-#include <cctype>
 
 namespace qarvia::update {
 
@@ -14,18 +15,11 @@ constexpr std::size_t pathLimit = 2048;
 
 constexpr char hexDigits[] = "0123456789ABCDEF";
 
-int hexValue(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
+using qarvia::text::asciiHexValue;
 
 bool startsEscape(std::string_view text, std::size_t at) {
-    return at + 2 < text.size() && text[at] == '%' && hexValue(text[at + 1]) >= 0 && hexValue(text[at + 2]) >= 0;
+    return at + 2 < text.size() && text[at] == '%' && asciiHexValue(text[at + 1]) >= 0 &&
+           asciiHexValue(text[at + 2]) >= 0;
 }
 
 void appendEscaped(std::string& out, unsigned char byte) {
@@ -78,7 +72,7 @@ std::string DecodeURLEscapes(std::string_view text) {
     out.reserve(text.size());
     for (std::size_t i = 0; i < text.size(); ++i) {
         if (startsEscape(text, i)) {
-            out += static_cast<char>(hexValue(text[i + 1]) * 16 + hexValue(text[i + 2]));
+            out += static_cast<char>(asciiHexValue(text[i + 1]) * 16 + asciiHexValue(text[i + 2]));
             i += 2;
         } else {
             out += text[i];
@@ -104,9 +98,7 @@ std::optional<TsuURLParts> SplitTransferURL(std::string_view url, std::string_vi
     const std::string_view text = full;
 
     TsuURLParts parts;
-    parts.scheme = std::string(text.substr(0, schemeEnd));
-    std::transform(parts.scheme.begin(), parts.scheme.end(), parts.scheme.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    parts.scheme = qarvia::text::asciiLowerCased(text.substr(0, schemeEnd));
     if (parts.scheme.size() > schemeLimit || !validScheme(parts.scheme))
         return std::nullopt;
 

@@ -3,6 +3,7 @@
 #include "update/HttpDate.h"
 #include "update/TransferUrl.h"
 #include "update/TsuThreadWindow.h"
+#include "text/Ascii.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -38,12 +39,6 @@ using Clock = std::chrono::steady_clock;
 
 std::int64_t millisecondsSince(Clock::time_point start) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-}
-
-bool equalsIgnoringCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-           });
 }
 
 std::string_view trimmed(std::string_view s) {
@@ -375,8 +370,8 @@ curl_slist* TsuTransferJob::requestHeaders() const {
             const std::size_t end = lines.find('\n');
             const std::string_view line = trimmed(lines.substr(0, end));
             const std::size_t colon = line.find(':');
-            typed =
-                colon != std::string_view::npos && equalsIgnoringCase(trimmed(line.substr(0, colon)), "Content-Type");
+            typed = colon != std::string_view::npos &&
+                    text::equalsIgnoringAsciiCase(trimmed(line.substr(0, colon)), "Content-Type");
             lines = end == std::string_view::npos ? std::string_view{} : lines.substr(end + 1);
         }
         if (!typed)
@@ -552,7 +547,7 @@ std::string TsuTransferJob::header(std::string_view name) const {
     for (std::size_t i = 1; i < headerLines.size(); ++i) {
         const std::string_view line = headerLines[i];
         const std::size_t colon = line.find(':');
-        if (colon != std::string_view::npos && equalsIgnoringCase(trimmed(line.substr(0, colon)), name))
+        if (colon != std::string_view::npos && text::equalsIgnoringAsciiCase(trimmed(line.substr(0, colon)), name))
             return std::string(trimmed(line.substr(colon + 1)));
     }
     return {};

@@ -1,5 +1,6 @@
 // The cookie store: what it keeps from "Set-cookie" and "Set-cookie2" lines and what it sends back.
 
+#include "ranking/HttpClient.h"
 #include "ranking/HttpCookies.h"
 
 #include <gtest/gtest.h>
@@ -159,4 +160,49 @@ TEST(HttpCookies, HookRefusesAndLockHoldsUnderConcurrentUse) {
         thread.join();
     EXPECT_FALSE(bad);
     EXPECT_EQ(store.manager.count(), 41u);
+}
+
+// Mended: the store had no OnCreate and OnDestroy hooks.
+TEST(HttpCookies, CreateAndDestroyHooksAreToldTheCollectionOnce) {
+    std::vector<std::string> events;
+    auto hook = [&](const char* what) {
+        return [&events, what](THttpCookies& cookies) { events.push_back(what + std::to_string(cookies.count())); };
+    };
+    {
+        Store store;
+        store.manager.OnCreate = hook("create ");
+        store.manager.OnDestroy = hook("destroy ");
+        store.answer("h.example.com", "/", {"a=1", "b=2"});
+        store.answer("h.example.com", "/", {"c=3"});
+        EXPECT_EQ(store.header("http://h.example.com/"), "c=3; b=2; a=1");
+        EXPECT_EQ(events, (std::vector<std::string>{"create 0"}));
+    }
+    EXPECT_EQ(events, (std::vector<std::string>{"create 0", "destroy 3"}));
+
+    // A store never used has no collection to tell about.
+    events.clear();
+    {
+        THttpCookieManager unused;
+        unused.OnCreate = hook("create ");
+        unused.OnDestroy = hook("destroy ");
+    }
+    EXPECT_TRUE(events.empty());
+
+    // A client given a store with hooks asks it for the first request's Cookie header.
+    {
+        THttpClient client;
+        auto manager = std::make_unique<THttpCookieManager>();
+        manager->OnCreate = hook("create ");
+        manager->OnDestroy = hook("destroy ");
+        client.setCookieManager(std::move(manager));
+        client.setConnector([](const std::string&, int, int) {
+            return std::make_unique<THttpMemoryStream>(
+                "HTTP/1.0 200 OK\r\nSet-Cookie: s=1\r\nContent-Length: 0\r\n\r\n");
+        });
+        std::vector<std::string> fields{"name=x"};
+        std::string answer;
+        client.PostForm("http://h.example.com/", fields, answer);
+        EXPECT_EQ(events, (std::vector<std::string>{"create 0"}));
+    }
+    EXPECT_EQ(events, (std::vector<std::string>{"create 0", "destroy 1"}));
 }

@@ -387,13 +387,17 @@ TEST_F(RankingTab, FailuresLeaveTheListingAndBringTheButtonBack) {
          "HTTP/1.1 302 Found.", MessageIcon::Error},
         {"closed before answering", Step::closeEarly(), "Connection Closed Gracefully.", MessageIcon::Error},
         {"silent service", Step::stall(), "Read Timeout.", MessageIcon::Error},
+        // Mended: a byte every 100 ms used to keep one search going for as long as the service liked.
+        {"trickling service", Step::slowDrip(searchAnswer("25", "ok", 10), 1, std::chrono::milliseconds(100)),
+         "Read Timeout.", MessageIcon::Error},
     };
     for (const Case& c : cases) {
         for (QPushButton* button : {searchBtn, nextBtn}) {
             SCOPED_TRACE(std::string(c.what) + " / " + button->objectName().toStdString());
             ScriptedServer server({Step::answer(searchAnswer("25", "ok", 10)), c.step});
             use(server);
-            page->httpClient().ReadTimeout = 300; // the silent service, quickly
+            page->httpClient().ReadTimeout = 300;      // the silent service, quickly
+            page->httpClient().ExchangeTimeout = 1500; // the trickling one too
             searchFor("ok");
             ASSERT_EQ(page->currentPage(), 1);
             Snapshot before = snapshot();

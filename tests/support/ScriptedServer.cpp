@@ -1,7 +1,8 @@
 #include "ScriptedServer.h"
 
+#include "text/Ascii.h"
+
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <stdexcept>
@@ -26,9 +27,7 @@ void closeFd(int& fd) {
 
 // Content-Length of a request head, 0 when absent or unreadable.
 std::size_t contentLengthOf(const std::string& head) {
-    std::string lower(head);
-    std::transform(lower.begin(), lower.end(), lower.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    std::string lower = text::asciiLowerCased(head);
     std::size_t pos = lower.find("\ncontent-length:");
     if (pos == std::string::npos)
         return 0;
@@ -36,7 +35,7 @@ std::size_t contentLengthOf(const std::string& head) {
     while (pos < lower.size() && (lower[pos] == ' ' || lower[pos] == '\t'))
         ++pos;
     std::size_t value = 0;
-    while (pos < lower.size() && std::isdigit(static_cast<unsigned char>(lower[pos])) && value < (1u << 30))
+    while (pos < lower.size() && text::isAsciiDigit(lower[pos]) && value < (1u << 30))
         value = value * 10 + static_cast<std::size_t>(lower[pos++] - '0');
     return value;
 }

@@ -6,8 +6,8 @@
 // the exit status is 1 (2 for a wrong command line).
 
 #include "ranking/HttpClient.h"
+#include "text/Ascii.h"
 
-#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <iostream>
@@ -29,12 +29,6 @@ constexpr const char* usage =
     "  --timeout MS            limit for connecting and for each wait for data (default 30000, 0: none)\n"
     "  --help                  this text\n";
 
-std::string lower(std::string text) {
-    for (char& c : text)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return text;
-}
-
 std::string trim(const std::string& text) {
     std::size_t begin = text.find_first_not_of(" \t");
     std::size_t end = text.find_last_not_of(" \t");
@@ -45,7 +39,8 @@ std::string trim(const std::string& text) {
 // line is sent as it stands.
 void addHeader(THttpRequest& request, const std::string& line) {
     std::size_t colon = line.find(':');
-    std::string name = colon == std::string::npos ? std::string() : lower(trim(line.substr(0, colon)));
+    std::string name =
+        colon == std::string::npos ? std::string() : qarvia::text::asciiLowerCased(trim(line.substr(0, colon)));
     std::string value = colon == std::string::npos ? std::string() : trim(line.substr(colon + 1));
     if (name == "accept")
         request.Accept = value;
