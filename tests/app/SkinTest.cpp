@@ -285,6 +285,10 @@ public:
         QCoreApplication::processEvents();
         const QList<QWidget*> widgets = drawnWidgets(top);
         ASSERT_FALSE(widgets.isEmpty()) << describe(top).toStdString();
+        // QARVIA_SKIN_SHOTS=folder keeps a picture of every window looked at, for a person to check.
+        const QString shots = qEnvironmentVariable("QARVIA_SKIN_SHOTS");
+        if (!shots.isEmpty())
+            top->grab().save(QStringLiteral("%1/%2-%3.png").arg(shots).arg(windows_).arg(top->objectName()));
         QList<QPointer<QWidget>> alive;
         QList<QImage> skinned;
         for (QWidget* w : widgets) {
