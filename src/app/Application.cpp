@@ -128,8 +128,10 @@ int runApplication(int argc, char** argv) {
     }
 
     QApplication::setWindowIcon(applicationIcon());
+    applySkin(options.skin);
     TForm1 window(options.settings);
-    applySkin(window, options.skin);
+    if (options.skin)
+        dressMainWindow(window);
     if (options.shotWindow.isEmpty() || options.screenshotFile.isEmpty())
         window.show();
     if (!options.rankSearch.isEmpty()) {

@@ -1,5 +1,6 @@
 #include "app/Skin.h"
 
+#include "app/SkinSheet.h"
 #include "app/TForm1.h"
 #include "ui/TitleBar.h"
 #include "ui/WebView.h"
@@ -8,7 +9,6 @@
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QMenuBar>
 
 // The resource lives in a static library: nothing would pull it into the program without this reference.
 static void initSkinResources() {
@@ -16,17 +16,6 @@ static void initSkinResources() {
 }
 
 namespace qarvia {
-namespace {
-
-// The main window is exactly its client area, the menu bar and whatever the frame adds round them.
-void fitToClientArea(TForm1& window) {
-    const QMargins m = window.contentsMargins();
-    const QSize client = window.centralWidget()->size();
-    window.setFixedSize(client.width() + m.left() + m.right(),
-                        client.height() + window.menuBar()->sizeHint().height() + m.top() + m.bottom());
-}
-
-} // namespace
 
 bool skinAllowedByEnvironment() {
     return qEnvironmentVariable("QARVIA_SKIN").compare(QLatin1String("off"), Qt::CaseInsensitive) != 0;
@@ -38,17 +27,16 @@ QIcon applicationIcon() {
     return QIcon(QStringLiteral(":/skin/icon.svg"));
 }
 
-void applySkin(TForm1& window, bool on) {
-    // The form carries the sheet; it is parsed once more as the application's, or dropped.
-    const QString sheet = window.styleSheet();
-    window.setStyleSheet(QString());
-    if (!on) {
-        fitToClientArea(window);
-        return;
-    }
+QString skinStyleSheet() {
+    return QString::fromUtf8(kSkinSheet);
+}
+
+void applySkin(bool on) {
     applicationIcon(); // the sheet's pictures come from the same resource
-    qApp->setStyleSheet(sheet);
-    fitToClientArea(window);
+    qApp->setStyleSheet(on ? skinStyleSheet() : QString());
+}
+
+void dressMainWindow(TForm1& window) {
     TitleBar::install(&window);
     if (auto* banner = window.findChild<WebView*>(QStringLiteral("TopBrowser")))
         banner->setFailureCover(makeBannerArtwork);

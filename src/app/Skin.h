@@ -1,12 +1,18 @@
 #pragma once
 
-// The toolbox's skin: a style sheet carried by the main window's form (TForm1.ui, its styleSheet property)
-// with its pictures compiled in from src/app/skin/skin.qrc. It is applied once, application-wide, right
-// after the main window is created, so every window the program opens later (About, the web-page window,
-// the update windows, message boxes) is drawn by it without knowing. `--no-skin` or QARVIA_SKIN=off leave
-// the platform's look and frame.
+// The toolbox's skin: a style sheet held in the main window's form (TForm1.ui, its styleSheet property;
+// the build takes it out of the form, see CMakeLists.txt) with its pictures compiled in from
+// src/app/skin/skin.qrc. It is set once, application-wide, before the first window is created, so every
+// window the program opens (the main window, About, the web-page window, the update windows, message
+// boxes) is drawn by it without knowing. `--no-skin` or QARVIA_SKIN=off leave the platform's look and frame.
+//     applySkin(on);                 // before any window
+//     TForm1 window(settings);
+//     if (on) dressMainWindow(window);
 
 #include <QIcon>
+#include <QString>
+
+class QWidget;
 
 namespace qarvia {
 
@@ -18,10 +24,15 @@ bool skinAllowedByEnvironment();
 // The program's icon (vector, sharp at every size), for every window.
 QIcon applicationIcon();
 
-// Gives the program its look. With `on`: the form's sheet becomes the application's, the main window draws
-// its own title bar instead of the window system's frame, and the banner shows the skin's artwork while its
-// page cannot be loaded. Without: the platform's look and frame. Either way the client area keeps its size.
-void applySkin(TForm1& window, bool on);
+// The skin's style sheet, as the form holds it.
+QString skinStyleSheet();
+
+// Sets the skin application-wide (on) or leaves the platform's look (off).
+void applySkin(bool on);
+
+// The main window's part of the skin: its own title bar in place of the window system's frame (the client
+// area keeps its size), and the skin's artwork in the banner while the banner page cannot be loaded.
+void dressMainWindow(TForm1& window);
 
 // The skin's artwork for the banner area: the toolbox's name on the skin's background.
 QWidget* makeBannerArtwork(QWidget* parent);

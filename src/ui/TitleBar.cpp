@@ -50,6 +50,7 @@ TitleBar::TitleBar(QWidget* window)
     setFixedHeight(kBarHeight);
     caption_->setObjectName(QStringLiteral("TitleCaption"));
     caption_->setAttribute(Qt::WA_TransparentForMouseEvents);
+    caption_->setTextFormat(Qt::PlainText); // a caption is never markup
     caption_->setText(window->windowTitle());
 
     auto* row = new QHBoxLayout(this);

@@ -208,10 +208,11 @@ TEST(SkinContrast, CheckerCatchesBadPairs) {
 class SkinTest : public MainWindowTest {
 protected:
     void SetUp() override {
+        applySkin(true);
+        sheet = skinStyleSheet();
         MainWindowTest::SetUp();
         form->hide();
-        sheet = form->styleSheet();
-        applySkin(*form, true);
+        dressMainWindow(*form);
         form->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
     }
@@ -476,18 +477,20 @@ TEST_F(SkinTest, OfflineBannerShowsTheSkinsArtworkUntilAPageLoads) {
 
 // ---- Switched off ------------------------------------------------------------------------------------
 
-TEST_F(MainWindowTest, NoSkinKeepsThePlatformLookAndFrame) {
-    form->hide();
-    applySkin(*form, false);
-    form->show();
-    EXPECT_FALSE(form->windowFlags() & Qt::FramelessWindowHint);
-    EXPECT_EQ(form->findChild<TitleBar*>(), nullptr);
+TEST(SkinSwitch, OffKeepsThePlatformLookAndFrame) {
+    applySkin(true);
+    applySkin(false); // as the program starts with --no-skin: nothing of the skin is set
     EXPECT_TRUE(qApp->styleSheet().isEmpty());
-    EXPECT_TRUE(form->styleSheet().isEmpty());
-    EXPECT_EQ(form->centralWidget()->size(), QSize(630, 470));
-    EXPECT_EQ(form->size(), QSize(630, 470 + form->menuBar()->sizeHint().height()));
+    WebViewRecorder web;
+    TForm1 form;
+    form.show();
+    EXPECT_FALSE(form.windowFlags() & Qt::FramelessWindowHint);
+    EXPECT_EQ(form.findChild<TitleBar*>(), nullptr);
+    EXPECT_TRUE(form.styleSheet().isEmpty()); // the form is built without the sheet it holds
+    EXPECT_EQ(form.centralWidget()->size(), QSize(630, 470));
+    EXPECT_EQ(form.size(), QSize(630, 470 + form.menuBar()->sizeHint().height()));
     web.last()->fail();
-    EXPECT_EQ(find<WebView>("TopBrowser")->failureCover(), nullptr); // the engine's own page
+    EXPECT_EQ(form.findChild<WebView*>(QStringLiteral("TopBrowser"))->failureCover(), nullptr); // the engine's
 }
 
 } // namespace
