@@ -33,7 +33,12 @@ QToolButton* barButton(QWidget* parent, const char* name, const char* tip) {
 TitleBar* TitleBar::install(QWidget* window, int edge) {
     const QPoint centre = window->frameGeometry().center();
     auto* bar = new TitleBar(window);
-    window->setWindowFlag(Qt::FramelessWindowHint, true);
+    // Before the window exists on screen its flags can simply be changed; setWindowFlag() would re-parent it,
+    // which costs the web views inside it a costly round of re-attaching.
+    if (window->testAttribute(Qt::WA_WState_Created))
+        window->setWindowFlag(Qt::FramelessWindowHint, true);
+    else
+        window->overrideWindowFlags(window->windowFlags() | Qt::FramelessWindowHint);
     window->setContentsMargins(window->contentsMargins() + QMargins(edge, kBarHeight, edge, edge));
     const QSize outer = window->size() + QSize(2 * edge, kBarHeight + edge);
     window->setFixedSize(outer);
