@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Takes the README's pictures of the five tabs with `qarvia-toolbox --screenshot`, the ranking tab filled
-# from a local qarvia-rank-demo.   Usage: docs/make-screenshots.sh [build folder, default build]
+# Takes the README's pictures with `qarvia-toolbox --screenshot`: the five tabs (the ranking tab filled from a
+# local qarvia-rank-demo), the About window and the update wizard, all skinned, and the ranking tab once more
+# without the skin for comparison.   Usage: docs/make-screenshots.sh [build folder, default build]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${1:-$root/build}" && pwd)
@@ -23,4 +24,8 @@ for tab in 0 1 2 3; do
     "$toolbox" --screenshot "$out/tab$tab-${names[$tab]}.png" --tab $tab
 done
 "$toolbox" --rank-url "$url" --rank-search 三 --screenshot "$out/tab4-ranking.png" --tab 4
+for window in about wizard; do
+    "$toolbox" --screenshot "$out/window-$window.png" --window $window
+done
+"$toolbox" --no-skin --rank-url "$url" --rank-search 三 --screenshot "$out/tab4-ranking-no-skin.png" --tab 4
 ls -l "$out"

@@ -1,8 +1,11 @@
 #include "app/Application.h"
 
+#include "app/Skin.h"
+#include "app/TAboutForm.h"
 #include "app/TForm1.h"
 #include "ranking/RankingPage.h"
 #include "ui/WebView.h"
+#include "update/wizard/TsuUpdaterWizardForm.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -12,6 +15,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <unistd.h>
 
 namespace qarvia {
@@ -51,7 +55,15 @@ AppOptions parseOptions(const QStringList& arguments) {
         QStringLiteral("rank-search"),
         QStringLiteral("Look <name> up on the hero ranking tab once the window shows (before a --screenshot)."),
         QStringLiteral("name"));
-    parser.addOptions({smoke, screenshot, tab, rankUrl, rankSearch, updateUrl});
+    const QCommandLineOption shotWindow(
+        QStringLiteral("window"),
+        QStringLiteral("Window grabbed by --screenshot: main (default), about, or wizard (the update wizard "
+                       "halfway through a download)."),
+        QStringLiteral("name"), QStringLiteral("main"));
+    const QCommandLineOption noSkin(QStringLiteral("no-skin"),
+                                    QStringLiteral("Use the desktop's own look and window frame instead of the "
+                                                   "toolbox's skin (also QARVIA_SKIN=off)."));
+    parser.addOptions({smoke, screenshot, tab, shotWindow, noSkin, rankUrl, rankSearch, updateUrl});
     parser.addPositionalArgument(QStringLiteral("args"), QStringLiteral("Passed on by a self-update restart."),
                                  QStringLiteral("[args...]"));
 
@@ -86,6 +98,12 @@ AppOptions parseOptions(const QStringList& arguments) {
         if (!RankingPage::isServiceUrl(options.settings.rankUrl))
             return fail(QStringLiteral("--rank-url needs an http address such as http://127.0.0.1:8765."));
     }
+    options.shotWindow = parser.value(shotWindow);
+    if (options.shotWindow == QLatin1String("main"))
+        options.shotWindow.clear();
+    else if (options.shotWindow != QLatin1String("about") && options.shotWindow != QLatin1String("wizard"))
+        return fail(QStringLiteral("--window must be main, about or wizard."));
+    options.skin = !parser.isSet(noSkin) && skinAllowedByEnvironment();
     options.rankSearch = parser.value(rankSearch);
     if (parser.isSet(updateUrl))
         options.settings.updateInfoUrl = parser.value(updateUrl);
@@ -109,8 +127,13 @@ int runApplication(int argc, char** argv) {
         return options.exitCode;
     }
 
+    QApplication::setWindowIcon(applicationIcon());
+    applySkin(options.skin);
     TForm1 window(options.settings);
-    window.show();
+    if (options.skin)
+        dressMainWindow(window);
+    if (options.shotWindow.isEmpty() || options.screenshotFile.isEmpty())
+        window.show();
     if (!options.rankSearch.isEmpty()) {
         // Runs before the screenshot timer below, so the picture shows the filled grid.
         QTimer::singleShot(0, &window, [&window, &options] {
@@ -122,6 +145,7 @@ int runApplication(int argc, char** argv) {
         });
     }
 
+    std::unique_ptr<QWidget> other; // a window grabbed in place of the main window
     if (options.smoke) {
         // Start-up work is done once the window is shown and the banner navigation has started.
         QTimer::singleShot(0, &app, [] { QApplication::exit(0); });
@@ -132,8 +156,24 @@ int runApplication(int argc, char** argv) {
             const QSignalBlocker quiet(pages);
             pages->setCurrentIndex(options.tab);
         }
-        QTimer::singleShot(kScreenshotSettleMs, &app, [&window, &options] {
-            const bool saved = window.grab().save(options.screenshotFile, "PNG");
+        QWidget* shown = &window;
+        if (options.shotWindow == QLatin1String("about")) {
+            other = std::make_unique<TAboutForm>(options.settings.siteUrl, options.settings.feedbackMail);
+            other->show();
+        } else if (options.shotWindow == QLatin1String("wizard")) {
+            // Halfway through the second of two files, as a user watching an update sees it.
+            auto wizard = std::make_unique<update::TsuUpdaterWizardForm>();
+            wizard->ShowWizard({false, true, {}});
+            wizard->setFileCounter(2, 2);
+            wizard->setFileSize(3355443);
+            wizard->setProgress(48, 74, 212.4, 74);
+            wizard->flushProgress();
+            other = std::move(wizard);
+        }
+        if (other)
+            shown = other.get();
+        QTimer::singleShot(kScreenshotSettleMs, &app, [shown, &options] {
+            const bool saved = shown->grab().save(options.screenshotFile, "PNG");
             if (!saved)
                 std::fprintf(stderr, "Cannot write %s\n", options.screenshotFile.toLocal8Bit().constData());
             QApplication::exit(saved ? 0 : 1);

@@ -14,6 +14,8 @@ struct AppOptions {
     bool smoke = false;     // show the window, finish start-up, exit 0
     QString screenshotFile; // grab the main window into this PNG and exit
     int tab = 0;            // the page selected for the screenshot, 0 to 4
+    QString shotWindow;     // the window --screenshot grabs: empty for the main window, "about" or "wizard"
+    bool skin = true;       // false with --no-skin or QARVIA_SKIN=off: the platform's look and frame
     QString rankSearch;     // a name looked up on the ranking tab once the window shows
     ProgramSettings settings = ProgramSettings::defaults();
     QStringList positional; // e.g. the restart argument after a self-update

@@ -10,9 +10,9 @@ namespace {
 class EngineBackend final : public WebViewBackend {
 public:
     explicit EngineBackend(QWidget* parent) : view_(new QWebEngineView(parent)) {
-        QObject::connect(view_, &QWebEngineView::loadFinished, view_, [this](bool) {
+        QObject::connect(view_, &QWebEngineView::loadFinished, view_, [this](bool ok) {
             if (completed)
-                completed();
+                completed(ok);
         });
     }
 
@@ -38,7 +38,7 @@ void setWebViewBackendFactory(WebViewBackendFactory factory) {
 WebView::WebView(QWidget* parent) : QWidget(parent) {
     const WebViewBackendFactory& factory = installedFactory();
     backend_ = factory ? factory(this) : std::make_unique<EngineBackend>(this);
-    backend_->completed = [this] { emit NavigateComplete2(); };
+    backend_->completed = [this](bool ok) { navigationCompleted(ok); };
     if (QWidget* w = backend_->widget())
         w->setGeometry(rect());
 }
@@ -57,6 +57,23 @@ QString WebView::documentTitle() const {
     return backend_->title();
 }
 
+void WebView::setFailureCover(std::function<QWidget*(QWidget* parent)> make) {
+    makeCover_ = std::move(make);
+}
+
+void WebView::navigationCompleted(bool ok) {
+    if (!ok && !cover_ && makeCover_) {
+        cover_ = makeCover_(this);
+        cover_->setGeometry(rect());
+    }
+    if (cover_) {
+        cover_->setVisible(!ok);
+        if (!ok)
+            cover_->raise();
+    }
+    emit NavigateComplete2();
+}
+
 void WebView::setPlacement(int left, int top, int width, int height) {
     setGeometry(left, top, width, height);
 }
@@ -65,6 +82,8 @@ void WebView::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
     if (QWidget* w = backend_->widget())
         w->setGeometry(0, 0, event->size().width(), event->size().height());
+    if (cover_)
+        cover_->setGeometry(rect());
 }
 
 } // namespace qarvia

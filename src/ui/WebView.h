@@ -29,8 +29,8 @@ public:
     // The title of the current top-level document.
     virtual QString title() const = 0;
 
-    // Set by WebView; the backend calls it after every completed navigation.
-    std::function<void()> completed;
+    // Set by WebView; the backend calls it after every completed navigation, with whether the page loaded.
+    std::function<void(bool ok)> completed;
 };
 
 using WebViewBackendFactory = std::function<std::unique_ptr<WebViewBackend>(QWidget* parent)>;
@@ -57,6 +57,13 @@ public:
 
     WebViewBackend* backend() const { return backend_.get(); }
 
+    // What the view shows in place of the engine's error page while its page cannot be loaded: made by
+    // `make` on the first failure (so nothing of it exists while pages load), shown over the page after
+    // every failed navigation and hidden by the next one that loads.
+    void setFailureCover(std::function<QWidget*(QWidget* parent)> make);
+    // The cover, once a failure made it; null before.
+    QWidget* failureCover() const { return cover_; }
+
 signals:
     // A navigation completed.
     void NavigateComplete2();
@@ -65,7 +72,11 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
+    void navigationCompleted(bool ok);
+
     std::unique_ptr<WebViewBackend> backend_;
+    std::function<QWidget*(QWidget* parent)> makeCover_;
+    QWidget* cover_ = nullptr;
 };
 
 } // namespace qarvia

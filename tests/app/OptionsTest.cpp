@@ -45,6 +45,7 @@ TEST(Options, HelpVersionAndUsageErrors) {
         {{"--tab", "x"}, 1, "", "0 to 4"},
         {{"--frobnicate"}, 1, "", "frobnicate"},
         {{"--screenshot"}, 1, "", "screenshot"},
+        {{"--window", "settings", "--screenshot", "a.png"}, 1, "", "main, about or wizard"},
     };
     for (const Case& c : cases) {
         const AppOptions o = parse(c.args);
@@ -53,6 +54,24 @@ TEST(Options, HelpVersionAndUsageErrors) {
         EXPECT_TRUE(o.output.contains(QLatin1String(c.inOutput))) << o.output.toStdString();
         EXPECT_TRUE(o.errorText.contains(QLatin1String(c.inError))) << o.errorText.toStdString();
     }
+}
+
+TEST(Options, SkinSwitchAndScreenshotWindow) {
+    const QByteArray saved = qgetenv("QARVIA_SKIN");
+    qunsetenv("QARVIA_SKIN");
+    EXPECT_TRUE(parse({}).skin);
+    EXPECT_FALSE(parse({"--no-skin"}).skin);
+    qputenv("QARVIA_SKIN", "off");
+    EXPECT_FALSE(parse({}).skin);
+    qputenv("QARVIA_SKIN", "on");
+    EXPECT_TRUE(parse({}).skin);
+    if (saved.isNull())
+        qunsetenv("QARVIA_SKIN");
+    else
+        qputenv("QARVIA_SKIN", saved);
+
+    EXPECT_EQ(parse({"--screenshot", "a.png", "--window", "wizard"}).shotWindow, QStringLiteral("wizard"));
+    EXPECT_EQ(parse({"--screenshot", "a.png", "--window", "main"}).shotWindow, QString());
 }
 
 TEST(Options, UpdateAddressQuery) {

@@ -11,7 +11,12 @@ void RecordingWebBackend::navigate(const QString& url) {
 void RecordingWebBackend::complete(const QString& title) {
     title_ = title;
     if (completed)
-        completed();
+        completed(true);
+}
+
+void RecordingWebBackend::fail() {
+    if (completed)
+        completed(false);
 }
 
 WebViewRecorder::WebViewRecorder() {

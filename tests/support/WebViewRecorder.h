@@ -26,6 +26,8 @@ public:
 
     // Completes a navigation of this view with the given document title.
     void complete(const QString& title);
+    // Completes a navigation of this view with a page that could not be loaded.
+    void fail();
     const QStringList& urls() const { return urls_; }
     // Detaches from the recorder's log (the recorder ended before this view).
     void detach() { log_ = nullptr; }

@@ -11,7 +11,7 @@ TsuUpdaterMessageForm::TsuUpdaterMessageForm(QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::WindowStaysOnTopHint | Qt::MSWindowsFixedSizeDialogHint),
       ui(std::make_unique<Ui::TsuUpdaterMessageForm>()) {
     ui->setupUi(this);
-    ui->Image1->setPixmap(updateWindowIcon(MessageIcon::Question));
+    ui->Image1->setPixmap(updateWindowIcon(MessageIcon::Question, this));
     connect(ui->YesBtn, &QPushButton::clicked, this, &QDialog::accept);
     connect(ui->LaterBtn, &QPushButton::clicked, this, &QDialog::reject);
 }

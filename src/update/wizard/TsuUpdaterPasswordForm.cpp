@@ -11,7 +11,7 @@ TsuUpdaterPasswordForm::TsuUpdaterPasswordForm(QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint),
       ui(std::make_unique<Ui::TsuUpdaterPasswordForm>()) {
     ui->setupUi(this);
-    ui->Image1->setPixmap(updateWindowIcon(MessageIcon::Warning));
+    ui->Image1->setPixmap(updateWindowIcon(MessageIcon::Warning, this));
     connect(ui->OKBtn, &QPushButton::clicked, this, &QDialog::accept);
     connect(ui->CancelBtn, &QPushButton::clicked, this, &QDialog::reject);
 }

@@ -84,7 +84,7 @@ QPixmap defaultSidePicture() {
     return picture;
 }
 
-QPixmap updateWindowIcon(MessageIcon icon) {
+QPixmap updateWindowIcon(MessageIcon icon, const QWidget* window) {
     QStyle::StandardPixmap which = QStyle::SP_MessageBoxInformation;
     switch (icon) {
     case MessageIcon::Warning:
@@ -99,7 +99,7 @@ QPixmap updateWindowIcon(MessageIcon icon) {
     default:
         break;
     }
-    return QApplication::style()->standardIcon(which).pixmap(32, 32);
+    return window->style()->standardIcon(which, nullptr, window).pixmap(32, 32);
 }
 
 } // namespace qarvia::update

@@ -41,6 +41,7 @@ bool askAbortUpgrade(QWidget* parent = nullptr);
 
 // The side picture and window icons carried with the windows.
 QPixmap defaultSidePicture();
-QPixmap updateWindowIcon(MessageIcon icon);
+// The icon comes from `window`'s style, so a skin's icons show in the windows it draws.
+QPixmap updateWindowIcon(MessageIcon icon, const QWidget* window);
 
 } // namespace qarvia::update

@@ -1,0 +1,65 @@
+#include "app/Skin.h"
+
+#include "app/SkinSheet.h"
+#include "app/TForm1.h"
+#include "ui/TitleBar.h"
+#include "ui/WebView.h"
+
+#include <QApplication>
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QLabel>
+
+// The resource lives in a static library: nothing would pull it into the program without this reference.
+static void initSkinResources() {
+    Q_INIT_RESOURCE(skin);
+}
+
+namespace qarvia {
+
+bool skinAllowedByEnvironment() {
+    return qEnvironmentVariable("QARVIA_SKIN").compare(QLatin1String("off"), Qt::CaseInsensitive) != 0;
+}
+
+QIcon applicationIcon() {
+    static const bool loaded = (initSkinResources(), true);
+    Q_UNUSED(loaded);
+    return QIcon(QStringLiteral(":/skin/icon.svg"));
+}
+
+QString skinStyleSheet() {
+    return QString::fromUtf8(kSkinSheet);
+}
+
+void applySkin(bool on) {
+    applicationIcon(); // the sheet's pictures come from the same resource
+    qApp->setStyleSheet(on ? skinStyleSheet() : QString());
+}
+
+void dressMainWindow(TForm1& window) {
+    TitleBar::install(&window);
+    if (auto* banner = window.findChild<WebView*>(QStringLiteral("TopBrowser")))
+        banner->setFailureCover(makeBannerArtwork);
+}
+
+QWidget* makeBannerArtwork(QWidget* parent) {
+    auto* art = new QFrame(parent);
+    art->setObjectName(QStringLiteral("BannerArtwork"));
+    auto* row = new QHBoxLayout(art);
+    row->setContentsMargins(12, 6, 12, 6);
+    row->setSpacing(14);
+    row->addStretch(1);
+    auto* icon = new QLabel(art);
+    icon->setObjectName(QStringLiteral("BannerIcon"));
+    constexpr int kIconSize = 56;
+    icon->setPixmap(applicationIcon().pixmap(QSize(kIconSize, kIconSize), parent->devicePixelRatioF()));
+    icon->setFixedSize(kIconSize, kIconSize);
+    row->addWidget(icon);
+    auto* name = new QLabel(QString::fromUtf8("Qarvia游戏工具箱"), art);
+    name->setObjectName(QStringLiteral("BannerName"));
+    row->addWidget(name);
+    row->addStretch(1);
+    return art;
+}
+
+} // namespace qarvia
