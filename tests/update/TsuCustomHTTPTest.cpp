@@ -763,8 +763,8 @@ TEST(MainThreadChannelTest, SlowHandlersBindTheWorkerToTheMainThreadsProcessor) 
         for (int i = 0; i < calls; ++i) {
             auto call = [&] {
                 seen.push_back(i);
-                mainProcessor[std::size_t(i)] = sched_getcpu();
                 std::this_thread::sleep_for(std::chrono::microseconds(3 * TsuMainThreadChannel::WorkerSpinNs / 1000));
+                mainProcessor[std::size_t(i)] = sched_getcpu(); // where the main thread returns from the call
             };
             if (!channel->call(call))
                 break;
