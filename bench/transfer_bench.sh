@@ -17,28 +17,11 @@ size=$((100 * 1024 * 1024))
 paced_rate=125000000
 export no_proxy=127.0.0.1 NO_PROXY=127.0.0.1
 
-start_server() { # rate
-    coproc SERVER { exec "$server" "$size" "$1"; }
-    server_pid=$SERVER_PID
-    read -r port <&"${SERVER[0]}"
-    url="http://127.0.0.1:$port/bench.bin"
-}
-stop_server() {
-    kill "$server_pid" 2>/dev/null || true
-    wait "$server_pid" 2>/dev/null || true
-    server_pid=
-}
-
 measure() { # label rate
-    local label=$1 rate=$2 ours=() theirs=() i t
-    start_server "$rate"
+    local label=$1 rate=$2 ours=() theirs=() i
+    start_server "$rate" bench.bin
     for ((i = 0; i < runs; i++)); do
-        t=$(seconds "$fetch" "$url" "$work/ours.bin") || { echo "transfer_bench: qarvia-fetch failed" >&2; exit 1; }
-        check_size "$work/ours.bin"
-        ours+=("$t")
-        t=$(seconds curl -s -f -o "$work/curl.bin" "$url") || { echo "transfer_bench: curl failed" >&2; exit 1; }
-        check_size "$work/curl.bin"
-        theirs+=("$t")
+        race qarvia-fetch "$work/ours.bin" "$fetch" "$url" "$work/ours.bin"
     done
     stop_server
     local m_ours m_theirs

@@ -1,6 +1,8 @@
 // The cost of handing one call from a worker thread to the main thread and waiting for its return:
 // TsuMainThreadChannel (what TsuCustomHTTP uses for every handler) against a plain blocking queued call.
-// Prints microseconds per hand-off, back to back and with a little work between calls, as a transfer has.
+// Prints microseconds per hand-off, back to back and with a little work between calls, as a transfer has;
+// and, since wall time on a busy machine is mostly waiting for a processor, the processor time and the
+// thread switches (wake-ups) of the whole process per hand-off.
 
 #include "update/TsuThreadWindow.h"
 
@@ -12,7 +14,9 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <ctime>
 #include <memory>
+#include <sys/resource.h>
 #include <thread>
 #include <vector>
 
@@ -31,18 +35,43 @@ void busyWork(int rounds) {
     sink = x;
 }
 
-template <typename Call> double microsecondsPerCall(int calls, int workRounds, Call&& call) {
+struct Cost {
+    double wallUs = 0; // per call
+    double cpuUs = 0;
+    double switches = 0;
+};
+
+double processCpuUs() {
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return double(t.tv_sec) * 1e6 + double(t.tv_nsec) / 1e3;
+}
+
+double processSwitches() {
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return double(u.ru_nvcsw + u.ru_nivcsw);
+}
+
+template <typename Call> Cost costPerCall(int calls, int workRounds, Call&& call) {
     const auto start = Clock::now();
+    const double cpu = processCpuUs();
+    const double switches = processSwitches();
     for (int i = 0; i < calls; ++i) {
         busyWork(workRounds);
         call();
     }
-    return std::chrono::duration<double, std::micro>(Clock::now() - start).count() / calls;
+    return {std::chrono::duration<double, std::micro>(Clock::now() - start).count() / calls,
+            (processCpuUs() - cpu) / calls, (processSwitches() - switches) / calls};
 }
 
-double median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
+Cost median(std::vector<Cost> values) {
+    Cost m;
+    for (double Cost::*part : {&Cost::wallUs, &Cost::cpuUs, &Cost::switches}) {
+        std::sort(values.begin(), values.end(), [part](const Cost& a, const Cost& b) { return a.*part < b.*part; });
+        m.*part = values[values.size() / 2].*part;
+    }
+    return m;
 }
 
 } // namespace
@@ -55,7 +84,7 @@ int main(int argc, char** argv) {
     struct Result {
         const char* name;
         int work;
-        std::vector<double> channel, queued;
+        std::vector<Cost> channel, queued;
     };
     std::vector<Result> results{{"back to back", 0, {}, {}}, {"with ~1 us of work between calls", 1, {}, {}}};
 
@@ -65,8 +94,8 @@ int main(int argc, char** argv) {
         auto increment = [&] { ++handled; };
         for (int round = 0; round < 5; ++round) {
             for (Result& r : results) {
-                r.channel.push_back(microsecondsPerCall(calls, r.work, [&] { channel->call(increment); }));
-                r.queued.push_back(microsecondsPerCall(calls, r.work, [&] {
+                r.channel.push_back(costPerCall(calls, r.work, [&] { channel->call(increment); }));
+                r.queued.push_back(costPerCall(calls, r.work, [&] {
                     QMetaObject::invokeMethod(&receiver, increment, Qt::BlockingQueuedConnection);
                 }));
             }
@@ -85,10 +114,14 @@ int main(int argc, char** argv) {
 
     std::printf("hand-off of one call to the main thread and back (median of 5 runs of %d calls)\n", calls);
     for (const Result& r : results) {
-        const double ours = median(r.channel);
-        const double queued = median(r.queued);
-        std::printf("  %-34s TsuMainThreadChannel %6.2f us   blocking queued call %6.2f us   (%.1fx)\n", r.name, ours,
-                    queued, queued / ours);
+        const Cost ours = median(r.channel);
+        const Cost queued = median(r.queued);
+        std::printf("  %-34s TsuMainThreadChannel %6.2f us   blocking queued call %6.2f us   (%.1fx)\n", r.name,
+                    ours.wallUs, queued.wallUs, queued.wallUs / ours.wallUs);
+        std::printf("  %-34s   processor time     %6.2f us                        %6.2f us\n", "", ours.cpuUs,
+                    queued.cpuUs);
+        std::printf("  %-34s   thread switches    %6.2f                           %6.2f\n", "", ours.switches,
+                    queued.switches);
     }
     std::printf("  calls handled: %lu\n", handled);
     return 0;

@@ -44,23 +44,19 @@ void futexWait(std::atomic<int>& word, int expected, std::chrono::nanoseconds ti
             timeout.count() > 0 ? &limit : nullptr, nullptr, 0);
 }
 
-// Spins until ready() holds or the budget is spent; true when it held. The budget doubles after a success
-// and halves after a miss, between MinSpinNs and MaxSpinNs.
-template <typename Ready> bool spinUntil(Ready ready, std::int64_t& budgetNs) {
+// Spins until ready() holds, at most `budgetNs`. True when it held within the budget; a spin that ran over
+// (the thread lost its processor meanwhile) counts as failed even when ready() holds by now.
+template <typename Ready> bool spinFor(Ready ready, std::int64_t budgetNs) {
     const auto until = Clock::now() + std::chrono::nanoseconds(budgetNs);
-    bool ok = false;
-    do {
-        for (int i = 0; i < 64 && !ok; ++i) {
-            ok = ready();
-            if (!ok)
-                __builtin_ia32_pause();
+    for (;;) {
+        for (int i = 0; i < 8; ++i) {
+            if (ready())
+                return Clock::now() <= until;
+            __builtin_ia32_pause();
         }
-    } while (!ok && Clock::now() < until);
-    if (ok)
-        budgetNs = std::min(budgetNs * 2, TsuMainThreadChannel::MaxSpinNs);
-    else
-        budgetNs = std::max(budgetNs / 2, TsuMainThreadChannel::MinSpinNs);
-    return ok;
+        if (Clock::now() > until)
+            return false;
+    }
 }
 
 void futexWakeAll(std::atomic<int>& word) {
@@ -72,6 +68,12 @@ void futexWakeAll(std::atomic<int>& word) {
 TsuMainThreadChannel::TsuMainThreadChannel(TsuThreadWindow* window) : window(window) {}
 
 bool TsuMainThreadChannel::call(Function function, void* context) {
+    const bool shared = sharing.load(std::memory_order_relaxed);
+    if (shared) {
+        const int processor = mainProcessor.load(std::memory_order_relaxed);
+        if (processor >= 0 && processor != boundProcessor)
+            bindWorker(processor);
+    }
     pendingFunction = function;
     pendingContext = context;
     state.store(Pending, std::memory_order_release);
@@ -95,14 +97,14 @@ bool TsuMainThreadChannel::call(Function function, void* context) {
             QCoreApplication::postEvent(window, new CallEvent(shared_from_this()));
         }
     }
-    // Wait until the main thread marks the call done (or the channel is closed): a short adaptive spin,
-    // then asleep on the channel.
-    spinUntil(
-        [this] {
-            const int s = state.load(std::memory_order_acquire);
-            return s != Pending && s != Taken;
-        },
-        workerSpinNs);
+    // Wait until the main thread marks the call done (or the channel is closed): a short spin unless the two
+    // share a processor, then asleep on the channel.
+    const bool spun = !shared && spinFor(
+                                     [this] {
+                                         const int s = state.load(std::memory_order_acquire);
+                                         return s != Pending && s != Taken;
+                                     },
+                                     WorkerSpinNs);
     int now = state.load(std::memory_order_seq_cst);
     while (now == Pending || now == Taken) {
         workerSleeping.store(true, std::memory_order_seq_cst);
@@ -113,7 +115,53 @@ bool TsuMainThreadChannel::call(Function function, void* context) {
         now = state.load(std::memory_order_seq_cst);
     }
     state.store(Idle, std::memory_order_relaxed);
+    judgeMode(!shared && !spun);
     return now == Done;
+}
+
+void TsuMainThreadChannel::judgeMode(bool workerMissed) {
+    if (sharing.load(std::memory_order_relaxed)) {
+        if (--shareCallsLeft > 0)
+            return;
+        // Try spinning again.
+        unbindWorker();
+        sharing.store(false, std::memory_order_relaxed);
+        windowCalls = windowMisses = 0;
+        mainMisses.store(0, std::memory_order_relaxed);
+        return;
+    }
+    windowMisses += workerMissed ? 1 : 0;
+    if (++windowCalls < ModeWindow)
+        return;
+    const int misses = windowMisses + mainMisses.exchange(0, std::memory_order_relaxed);
+    windowCalls = windowMisses = 0;
+    if (misses <= ModeMissLimit) {
+        shareCalls = ShareCalls;
+        return;
+    }
+    // Share a processor (bound at the next call); each failed try of spinning doubles the sharing time.
+    shareCallsLeft = shareCalls;
+    shareCalls = std::min(shareCalls * 2, MaxShareCalls);
+    sharing.store(true, std::memory_order_relaxed);
+}
+
+void TsuMainThreadChannel::bindWorker(int processor) {
+    if (!haveWorkerMask)
+        haveWorkerMask = sched_getaffinity(0, sizeof workerMask, &workerMask) == 0;
+    if (!haveWorkerMask || !CPU_ISSET(processor, &workerMask))
+        return; // not a processor this thread may use
+    cpu_set_t one;
+    CPU_ZERO(&one);
+    CPU_SET(processor, &one);
+    if (sched_setaffinity(0, sizeof one, &one) == 0)
+        boundProcessor = processor;
+}
+
+void TsuMainThreadChannel::unbindWorker() {
+    if (boundProcessor < 0)
+        return;
+    sched_setaffinity(0, sizeof workerMask, &workerMask);
+    boundProcessor = -1;
 }
 
 void TsuMainThreadChannel::close() {
@@ -170,6 +218,7 @@ void TsuThreadWindow::serve(const std::shared_ptr<TsuMainThreadChannel>& channel
             return; // cancelled
         }
         channel->pendingFunction(channel->pendingContext);
+        channel->mainProcessor.store(sched_getcpu(), std::memory_order_relaxed);
         // Listen for the next call before the worker learns that this one returned, so it can hand the
         // next one over directly.
         const bool keepListening = !channel->isClosed() && Clock::now() < chainUntil;
@@ -180,10 +229,12 @@ void TsuThreadWindow::serve(const std::shared_ptr<TsuMainThreadChannel>& channel
         if (!keepListening)
             return;
 
-        // Spin briefly for the next call, then sleep on the channel until it is delivered or the listening
-        // time is over.
-        spinUntil([&] { return channel->listen.load(std::memory_order_acquire) != Channel::Listening; },
-                  channel->mainSpinNs);
+        // Spin briefly for the next call (not when sharing a processor with the worker), then sleep on the
+        // channel until it is delivered or the listening time is over.
+        if (!channel->sharing.load(std::memory_order_relaxed) &&
+            !spinFor([&] { return channel->listen.load(std::memory_order_acquire) != Channel::Listening; },
+                     Channel::MainSpinNs))
+            channel->mainMisses.fetch_add(1, std::memory_order_relaxed);
         const auto listenUntil = Clock::now() + std::chrono::microseconds(ListenMicroseconds);
         for (;;) {
             int expected = Channel::Listening;

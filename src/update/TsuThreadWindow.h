@@ -9,18 +9,26 @@
 //
 // Cheap hand-off: a blocking queued call spends most of its time in the event loop's wake-up and dispatch,
 // and a transfer hands over one call per block. So after running a call, the main thread keeps listening on
-// the same channel for a short while, asleep on the channel itself (a futex, not the event loop). A worker
-// that finds it listening hands its call over directly and wakes it; the worker sleeps on the channel until
-// the call returned. During a transfer the calls then pass with two thread wake-ups and no event; a slow
-// transfer falls back to posted events. Before either side goes to sleep it spins briefly: a futex wake-up
-// across cores costs more than a block's whole work on an idle machine. The spin adapts: its budget halves
-// each time the other side did not come in time and grows back while spinning pays off, so on a busy
-// machine, where a spinning thread keeps the very thread it waits for from running, it soon costs next to
-// nothing. The calls run in the same order, on the same thread, with the
-// worker waiting, either way. The main thread listens at most ListenMicroseconds for the next call and
-// serves one channel at most ChainMilliseconds in a row, so its other events are never held up noticeably.
+// the same channel for a short while (a futex, not the event loop). A worker that finds it listening hands
+// its call over directly; a slow transfer falls back to posted events. The calls run in the same order, on
+// the same thread, with the worker waiting, either way. The main thread listens at most ListenMicroseconds
+// for the next call and serves one channel at most ChainMilliseconds in a row, so its other events are never
+// held up noticeably.
+//
+// How each side waits depends on what the machine offers, and the worker judges it every ModeWindow calls:
+// - spinning: with a processor free for each side, both spin briefly (WorkerSpinNs, MainSpinNs) before they
+//   sleep, so a block costs no thread wake-up at all; waking a thread on an idle processor costs more than a
+//   block's whole work, on a virtual machine many times more.
+// - sharing: when spins keep failing (more than ModeMissLimit misses in a window: the machine is busy, or the
+//   calls come too slowly), nobody spins and the worker binds itself to the processor the main thread runs
+//   on. Only one of the two runs at a time anyway, so they lose nothing by sharing one processor, and each
+//   hand-off is a plain switch between two threads there instead of a wake-up across processors. After
+//   ShareCalls calls the worker unbinds and tries spinning again; while that keeps failing, it waits twice
+//   as long each time before the next try, up to MaxShareCalls.
 
 #include <QObject>
+
+#include <sched.h>
 
 #include <atomic>
 #include <cstdint>
@@ -54,9 +62,14 @@ public:
     void close();
     bool isClosed() const;
 
-    // Bounds of each side's spin before it sleeps, in nanoseconds.
-    static constexpr std::int64_t MaxSpinNs = 40000;
-    static constexpr std::int64_t MinSpinNs = 1000;
+    // Longest spin of the worker waiting for a call to return, and of the main thread waiting for the next
+    // call, in nanoseconds; and the judgement of the two modes (see above).
+    static constexpr std::int64_t WorkerSpinNs = 20000;
+    static constexpr std::int64_t MainSpinNs = 20000;
+    static constexpr int ModeWindow = 64;
+    static constexpr int ModeMissLimit = 16;
+    static constexpr int ShareCalls = 4096;
+    static constexpr int MaxShareCalls = 65536;
 
 private:
     friend class TsuThreadWindow;
@@ -66,9 +79,20 @@ private:
     std::atomic<int> state{Idle};
     std::atomic<int> listen{NotListening};
     std::atomic<bool> workerSleeping{false};
-    // Spin budgets in nanoseconds, each used by one thread only (see SpinBudget in the source).
-    std::int64_t workerSpinNs = MaxSpinNs;
-    std::int64_t mainSpinNs = MaxSpinNs;
+    std::atomic<bool> sharing{false};   // written by the worker: nobody spins, the worker is bound
+    std::atomic<int> mainProcessor{-1}; // where the main thread ran the last call
+    std::atomic<int> mainMisses{0};     // the main thread's failed spins since the worker last judged
+    // The worker's own bookkeeping.
+    void judgeMode(bool workerMissed);
+    void bindWorker(int processor);
+    void unbindWorker();
+    int windowCalls = 0;
+    int windowMisses = 0;
+    int shareCallsLeft = 0;
+    int shareCalls = ShareCalls; // the next sharing time
+    int boundProcessor = -1;
+    bool haveWorkerMask = false;
+    cpu_set_t workerMask{}; // the worker's own processors, restored when it unbinds
     Function pendingFunction = nullptr;
     void* pendingContext = nullptr;
     mutable std::mutex postMutex; // orders close() against posting events to the window

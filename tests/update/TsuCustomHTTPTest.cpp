@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <sched.h>
 #include <fstream>
 #include <sstream>
 #include <streambuf>
@@ -746,6 +747,47 @@ TEST(MainThreadChannelTest, CallsRunInOrderOnTheMainThreadAndCloseReleasesTheWor
     EXPECT_FALSE(ran);
     auto late = [&] { ran = true; };
     EXPECT_FALSE(channel->call(late));
+    TsuThreadWindow::release();
+}
+
+TEST(MainThreadChannelTest, SlowHandlersBindTheWorkerToTheMainThreadsProcessor) {
+    // Handlers slower than the worker's spin: the worker soon stops spinning and runs on the processor the
+    // main thread ran the previous call on, and the calls still run in order on the main thread.
+    TsuThreadWindow* window = TsuThreadWindow::acquire();
+    auto channel = std::make_shared<TsuMainThreadChannel>(window);
+    constexpr int calls = 400;
+    std::vector<int> seen;
+    std::vector<int> mainProcessor(calls, -1), workerProcessor(calls, -1), boundTo(calls, 0);
+    std::atomic<bool> finished{false};
+    std::thread worker([&] {
+        for (int i = 0; i < calls; ++i) {
+            auto call = [&] {
+                seen.push_back(i);
+                std::this_thread::sleep_for(std::chrono::microseconds(3 * TsuMainThreadChannel::WorkerSpinNs / 1000));
+                mainProcessor[std::size_t(i)] = sched_getcpu(); // where the main thread returns from the call
+            };
+            if (!channel->call(call))
+                break;
+            workerProcessor[std::size_t(i)] = sched_getcpu();
+            cpu_set_t mask;
+            if (sched_getaffinity(0, sizeof mask, &mask) == 0)
+                boundTo[std::size_t(i)] = CPU_COUNT(&mask);
+        }
+        finished = true;
+    });
+    EXPECT_TRUE(processEventsUntil([&] { return finished.load(); }, 30000));
+    worker.join();
+    ASSERT_EQ(seen.size(), std::size_t(calls));
+    EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()));
+    // Past the first judgement the worker is bound to one processor, the main thread's of the call before.
+    int followed = 0;
+    for (int i = 2 * TsuMainThreadChannel::ModeWindow; i < calls; ++i) {
+        EXPECT_EQ(boundTo[std::size_t(i)], 1) << "call " << i;
+        followed += workerProcessor[std::size_t(i)] == mainProcessor[std::size_t(i - 1)] ? 1 : 0;
+    }
+    // The main thread may move now and then; the worker follows it at its next call.
+    EXPECT_GE(followed, (calls - 2 * TsuMainThreadChannel::ModeWindow) * 9 / 10);
+    channel->close();
     TsuThreadWindow::release();
 }
 

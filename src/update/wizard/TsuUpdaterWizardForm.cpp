@@ -110,11 +110,13 @@ void TsuUpdaterWizardForm::setFileSize(std::int64_t bytes) {
 void TsuUpdaterWizardForm::setProgress(int percent, int totalPercent, double rateKBs, std::int64_t secondsLeft) {
     // A transfer reports every 4096-byte block, thousands of times a second on a fast link; laying out the
     // labels that often would slow the download itself. The figures are kept for every block and shown
-    // once per screen refresh (and at once when the file is complete).
+    // once per screen refresh (and at once when the file reaches 100 %: the last half per cent of a file
+    // rounds to 100, and its blocks are coalesced like any others).
     progress = {percent, totalPercent, rateKBs, secondsLeft};
     progressPending = true;
     constexpr int RefreshMs = 16;
-    if (!sinceShown.isValid() || sinceShown.elapsed() >= RefreshMs || percent >= 100)
+    if (!sinceShown.isValid() || sinceShown.elapsed() >= RefreshMs ||
+        (percent >= 100 && ui->ProgressCurrentFile->value() < 100))
         flushProgress();
     else if (!progressTimer.isActive())
         progressTimer.start(RefreshMs - static_cast<int>(sinceShown.elapsed()));
