@@ -159,8 +159,12 @@ void TsuUpdaterWizardForm::reject() {
 
 void TsuUpdaterWizardForm::closeEvent(QCloseEvent* event) {
     if (closing == Closing::No) {
-        if (!askAbortUpgrade(this)) {
+        asking = true;
+        const bool abort = askAbortUpgrade(this);
+        asking = false;
+        if (!abort) {
             event->ignore();
+            emit cancelDeclined();
             return;
         }
         closing = Closing::Confirmed;
