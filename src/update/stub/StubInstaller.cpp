@@ -260,6 +260,7 @@ InstallResult installDownloads(const StubRequest& request, const FileOps& ops) {
     // The whole plan first: what goes where, and which old files are kept meanwhile.
     struct Placement {
         bool executable = false;
+        bool refused = false; // the target is a folder or the like
         std::optional<fs::perms> oldPerms;
     };
     std::vector<JournalEntry> plan;
@@ -282,13 +283,10 @@ InstallResult installDownloads(const StubRequest& request, const FileOps& ops) {
         JournalEntry entry{download, target, std::nullopt};
         const auto status = fs::symlink_status(target, ec);
         if (!ec && fs::exists(status)) {
-            if (!fs::is_regular_file(status) && !fs::is_symlink(status)) {
-                result.error = target.string() + " is not a file and cannot be replaced";
-                result.setupProgram.reset();
-                return result;
-            }
+            placement.refused = !fs::is_regular_file(status) && !fs::is_symlink(status);
             placement.oldPerms = fs::status(target, ec).permissions();
-            entry.backup = fs::path(target.string() + BackupSuffix);
+            if (!placement.refused)
+                entry.backup = fs::path(target.string() + BackupSuffix);
         }
         ec.clear();
         plan.push_back(std::move(entry));
@@ -317,6 +315,8 @@ InstallResult installDownloads(const StubRequest& request, const FileOps& ops) {
     for (std::size_t i = 0; i < plan.size(); ++i) {
         const JournalEntry& step = plan[i];
         std::string error;
+        if (placements[i].refused)
+            return fail(step.target.string() + " is not a file and cannot be replaced");
         if (step.backup) {
             fs::remove(*step.backup, ec);
             if (!ops.backup(step.target, *step.backup, ec))
