@@ -12,7 +12,9 @@
 #include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
+#include <QTest>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -370,6 +372,90 @@ TEST_F(UpdaterTest, CancelInTheWizardRemovesEveryDownload) {
     EXPECT_TRUE(updater->Aborted);
     EXPECT_TRUE(downloadsIn(dir).empty());
     EXPECT_EQ(updater->WizardForm(), nullptr);
+}
+
+// The question used to run its own event loop under whatever completed meanwhile: the finish page's OK
+// stopped working, Yes did not abort, and the late cancel deleted the download the stub was to install.
+// Driven through the real message box and its nested event loop, not the dialogs seam's instant answer.
+TEST_F(UpdaterTest, AbortQuestionDecidesWhateverCompletesWhileItIsOpen) {
+    struct Case {
+        const char* name;
+        bool fails; // the download ends short while the question is open
+        bool abort; // the answer
+        std::vector<std::string> log;
+        std::vector<std::string> downloads;
+        QStringList otherBoxes;
+    };
+    const QString connLost = QStringLiteral("与远端服务器的连接中断，\n\n请重新连接后再进行升级操作。");
+    const Case cases[] = {
+        {"completes, Yes", false, true, {"done a.bin.uTMP", "aborted"}, {}, {}},
+        {"completes, No", false, false, {"done a.bin.uTMP", "end"}, {"a.bin.uTMP"}, {}},
+        {"fails, Yes", true, true, {"aborted"}, {}, {}},
+        {"fails, No", true, false, {"connection lost"}, {}, {connLost}},
+    };
+    const std::string body(40000, 'a');
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        log.clear();
+        ScriptedServer server;
+        server.addStep(Step::answer(response("200 OK", info("#url=" + server.url("/a.bin") + "\n"))));
+        const std::string reply = c.fails ? "HTTP/1.1 200 OK\r\nContent-Length: 80000\r\n\r\n" + body
+                                          : response("200 OK", body);
+        server.addStep(Step::slowDrip(reply, 4096, std::chrono::milliseconds(30)));
+        setModalAnswerer([](QDialog&) { return int(QDialog::Accepted); }); // "update now?" Yes
+        updater->OnEndUpgrade = [&](TsuUpdater&, bool& restart) {
+            log.push_back("end");
+            restart = false;
+        };
+        bool closing = false;
+        updater->OnProgress = [&](TsuUpdater& u, const std::string&, std::int64_t, std::int64_t, std::int64_t,
+                                  std::int64_t, std::uint8_t, std::uint8_t, float) {
+            if (!closing) {
+                closing = true;
+                QTimer::singleShot(0, [&u] { u.WizardForm()->close(); }); // the close box
+            }
+        };
+        // The user: answers the question once the download has ended, OKs any other box, presses the
+        // finish page's OK.
+        QString yesLabel;
+        QStringList otherBoxes;
+        bool answered = false;
+        QTimer user;
+        QObject::connect(&user, &QTimer::timeout, [&] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                if (box->icon() == QMessageBox::Question) {
+                    const bool ended = !log.empty() || !updater->Active();
+                    if (ended && !answered) {
+                        answered = true;
+                        yesLabel = box->button(QMessageBox::Yes)->text();
+                        QTest::mouseClick(box->button(c.abort ? QMessageBox::Yes : QMessageBox::No), Qt::LeftButton);
+                    }
+                } else {
+                    otherBoxes << box->text();
+                    QTest::mouseClick(box->button(QMessageBox::Ok), Qt::LeftButton);
+                }
+            } else if (TsuUpdaterWizardForm* wizard = updater->WizardForm(); wizard && wizard->isFinishPage()) {
+                QTest::mouseClick(wizard->findChild<QPushButton*>(QStringLiteral("FinishBtn")), Qt::LeftButton);
+            }
+        });
+        user.start(10);
+        updater->InfoFileURL = server.url("/upt.inf");
+        updater->BeginUpdateCheck();
+        ASSERT_TRUE(processEventsUntil([&] {
+            return log.size() >= c.log.size() && settled() && !QApplication::activeModalWidget() &&
+                   !(updater->WizardForm() && updater->WizardForm()->isVisible());
+        }));
+        processEventsUntil([] { return false; }, 50);
+        user.stop();
+        EXPECT_TRUE(answered);
+        EXPECT_EQ(log, c.log);
+        EXPECT_EQ(downloadsIn(dir), c.downloads);
+        EXPECT_EQ(otherBoxes, c.otherBoxes);
+        EXPECT_EQ(updater->Aborted, c.abort);
+        EXPECT_FALSE(updater->Restarting); // the program keeps running
+        EXPECT_EQ(yesLabel, QStringLiteral("[&Y]是")); // the wizard's language, not the system's
+        updater->DeletePartialDownloads();
+    }
 }
 
 TEST_F(UpdaterTest, OnlyFilesOfADifferentSizeAreDownloaded) {
