@@ -6,6 +6,7 @@
 #include "DialogRecorder.h"
 #include "ScriptedServer.h"
 #include "ui/ShellOpen.h"
+#include "update/stub/InstallJournal.h"
 #include "update/wizard/UpdaterWindows.h"
 
 #include <QAbstractEventDispatcher>
@@ -20,6 +21,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <thread>
@@ -645,4 +647,69 @@ TEST_F(UpdaterTest, FileThatEndsShortNeverStaysForTheStub) {
     EXPECT_EQ(updater->WizardForm(), nullptr); // the wizard closed with the transfer
     ASSERT_EQ(dialogs.requests().size(), 1u);
     EXPECT_EQ(dialogs.requests()[0].icon, MessageIcon::Error);
+}
+
+// A download that could not be stored used to be reported as a lost connection.
+TEST_F(UpdaterTest, RefusedWriteIsReportedWithTheFileAndTheSystemsReason) {
+    struct Case {
+        const char* name;
+        std::function<void(const fs::path&)> spoil; // makes the download's name refuse writing
+        int error;
+    };
+    const Case cases[] = {
+        {"full disk", [](const fs::path& p) { fs::create_symlink("/dev/full", p); }, ENOSPC},
+        {"a folder in the way", [](const fs::path& p) { fs::create_directory(p); }, EISDIR},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        log.clear();
+        ScriptedServer server;
+        server.addStep(Step::answer(response("200 OK", info("#url=" + server.url("/data.rar") + "\n"))));
+        server.addStep(Step::answer(response("200 OK", std::string(20000, 'd'))));
+        DialogRecorder dialogs;
+        setModalAnswerer([](QDialog&) { return int(QDialog::Accepted); });
+        const fs::path download = dir / "data.rar.uTMP";
+        // After the leftovers of earlier updates were cleared, before the body is stored.
+        updater->OnFileStart = [&](TsuUpdater&, const std::string&, std::int32_t, std::int64_t, bool&) {
+            c.spoil(download);
+        };
+        updater->InfoFileURL = server.url("/upt.inf");
+        updater->BeginUpdateCheck();
+        ASSERT_TRUE(processEventsUntil([&] { return !log.empty() && settled(); }));
+        ASSERT_EQ(dialogs.requests().size(), 1u);
+        EXPECT_EQ(dialogs.requests()[0].text,
+                  QStringLiteral("无法写入文件 %1：%2\n\n升级已停止。请清理磁盘空间或允许写入程序所在的文件夹，然后再试一次。")
+                      .arg(QString::fromStdString(download.string()), QString::fromLocal8Bit(std::strerror(c.error))));
+        EXPECT_EQ(dialogs.requests()[0].icon, MessageIcon::Error);
+        EXPECT_FALSE(fs::exists(fs::symlink_status(download)));
+        EXPECT_TRUE(!updater->WizardForm() || !updater->WizardForm()->isVisible());
+    }
+}
+
+TEST_F(UpdaterTest, StartUpFinishesAnInterruptedInstallationAndKeepsTheOptions) {
+    const fs::path program = updater->ProgramFileName;
+    std::ofstream(dir / "data.rar") << "new data"; // put in place before the stub was killed
+    std::ofstream(dir / "data.rar.uOLD") << "old data";
+    std::string error;
+    ASSERT_TRUE(stub::InstallJournal::begin(program, {{dir / "data.rar.uTMP", dir / "data.rar", dir / "data.rar.uOLD"}},
+                                            error))
+        << error;
+    DialogRecorder dialogs;
+    bool restarted = false;
+    updater->OnAfterRestart = [&](TsuUpdater&) { restarted = true; };
+    updater->Loaded({"qarvia-toolbox", "--update-url", "http://127.0.0.1:1/u.inf", "--rank-url", "http://x"});
+    EXPECT_FALSE(restarted);
+    EXPECT_EQ(readFile(dir / "data.rar"), "old data");
+    EXPECT_EQ(readFile(dir / "data.rar.uTMP"), "new data");
+    EXPECT_FALSE(fs::exists(dir / "data.rar.uOLD"));
+    ASSERT_EQ(dialogs.texts(), QStringList{QStringLiteral("上次升级没有完成。\n\n已恢复为原来的版本；已下载的文件会保留到下次再试。")});
+    EXPECT_EQ(dialogs.requests()[0].icon, MessageIcon::Warning);
+    EXPECT_EQ(updater->RestartArguments,
+              (std::vector<std::string>{"--update-url", "http://127.0.0.1:1/u.inf", "--rank-url", "http://x"}));
+
+    // The restart argument itself is not kept, what follows it is; nothing more to tell.
+    updater->Loaded({"qarvia-toolbox", "/afterupgrade", "--update-url", "http://127.0.0.1:1/u.inf"});
+    EXPECT_TRUE(restarted);
+    EXPECT_EQ(dialogs.requests().size(), 1u);
+    EXPECT_EQ(updater->RestartArguments, (std::vector<std::string>{"--update-url", "http://127.0.0.1:1/u.inf"}));
 }
