@@ -50,11 +50,28 @@ TEST_F(WindowsTest, WizardLayoutWithAndWithoutFileLocation) {
         wizard->ShowWizard({false, c.hide, {}});
         EXPECT_EQ(child<QLineEdit>(wizard, "FileURL")->isVisible(), !c.hide);
         EXPECT_EQ(child<QLabel>(wizard, "LDownloadingFileFrom")->isVisible(), !c.hide);
-        EXPECT_EQ(child<QLabel>(wizard, "LFileSize")->y(), c.fileSizeTop);
-        EXPECT_EQ(child<QLabel>(wizard, "LTransferRate")->y(), c.rateTop);
-        EXPECT_EQ(child<QLabel>(wizard, "LEstimatedTime")->y(), c.timeTop);
-        EXPECT_EQ(child<QProgressBar>(wizard, "ProgressCurrentFile")->y(), c.barTop);
-        EXPECT_EQ(child<QGroupBox>(wizard, "LCurrentFile")->geometry(), QRect(136, c.groupTop, 319, c.groupHeight));
+        // The form's positions, moved below a group title taller than the 13 pixels they leave it (this
+        // style's): the title used to cover the first line ("文档大小" with HideFileLocation).
+        auto* group = child<QGroupBox>(wizard, "LCurrentFile");
+        const int shift = std::max(0, group->contentsRect().top() - 14);
+        auto* time = child<QLabel>(wizard, "LEstimatedTime");
+        EXPECT_EQ(child<QLabel>(wizard, "LFileSize")->y(), c.fileSizeTop + shift);
+        EXPECT_EQ(child<QLabel>(wizard, "LTransferRate")->y(), c.rateTop + shift);
+        EXPECT_EQ(time->y(), c.timeTop + shift);
+        EXPECT_EQ(child<QProgressBar>(wizard, "ProgressCurrentFile")->y(),
+                  std::max(c.barTop, time->y() + time->height() + 4));
+        EXPECT_EQ(group->pos(), QPoint(136, c.groupTop));
+        EXPECT_EQ(group->width(), 319);
+        EXPECT_GE(group->height(), c.groupHeight);
+        EXPECT_LT(group->geometry().bottom(), child<QGroupBox>(wizard, "LAllFiles")->y());
+        for (const char* name : {"LCurrentFile", "LAllFiles"}) {
+            auto* box = child<QGroupBox>(wizard, name);
+            for (QWidget* line : box->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+                if (!line->isHidden()) {
+                    EXPECT_GE(line->y(), box->contentsRect().top()) << name << " " << line->objectName().toStdString();
+                }
+            }
+        }
         EXPECT_EQ(wizard->size(), QSize(463, 281));
         EXPECT_EQ(wizard->windowTitle(), QStringLiteral("软件升级精灵"));
         EXPECT_EQ(child<QLabel>(wizard, "LDownloadingFileFrom")->text(), QStringLiteral("文档下载源"));
