@@ -43,7 +43,7 @@ void clearGroupTitle(QGroupBox* group, QProgressBar* bar, int bottomLimit) {
 } // namespace
 
 TsuUpdaterWizardForm::TsuUpdaterWizardForm(QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint), ui(std::make_unique<Ui::TsuUpdaterWizardForm>()) {
+    : QDialog(parent, updateWindowFlags()), ui(std::make_unique<Ui::TsuUpdaterWizardForm>()) {
     ui->setupUi(this);
     setAttribute(Qt::WA_DeleteOnClose);
     setFixedSize(size());

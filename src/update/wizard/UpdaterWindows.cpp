@@ -67,6 +67,11 @@ bool askAbortUpgrade(QWidget* parent) {
     return dialogs().show(r) == mbYes;
 }
 
+Qt::WindowFlags updateWindowFlags() {
+    return Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+           Qt::WindowCloseButtonHint;
+}
+
 QPixmap defaultSidePicture() {
     QPixmap picture(118, 218);
     QPainter p(&picture);

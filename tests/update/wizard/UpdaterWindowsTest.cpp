@@ -215,3 +215,47 @@ TEST_F(WindowsTest, LostFileQuestion) {
     EXPECT_EQ(dialogs.requests()[0].text,
               QStringLiteral("文档b.dat找不到或者发生错误，\n\n您要忽略这个文档并且继续升级操作吗？"));
 }
+
+// The update windows used to leave their frame to the window manager's defaults (some offer to maximise a
+// fixed-size dialog), and the update's boxes labelled their buttons in Chinese whatever the wizard spoke.
+TEST_F(WindowsTest, FramesAndBoxButtonsFollowTheUpdate) {
+    std::vector<Qt::WindowFlags> frames;
+    setModalAnswerer([&](QDialog& window) {
+        frames.push_back(window.windowFlags());
+        return int(QDialog::Rejected);
+    });
+    TsuUpdaterMessageForm::AskUpgrade(QString());
+    std::string user, password;
+    TsuUpdaterPasswordForm::AskLogin("a.rar", user, password);
+    auto* wizard = new TsuUpdaterWizardForm;
+    frames.push_back(wizard->windowFlags());
+    delete wizard;
+    ASSERT_EQ(frames.size(), 3u);
+    for (const Qt::WindowFlags flags : frames) {
+        EXPECT_TRUE(flags.testFlag(Qt::CustomizeWindowHint));
+        EXPECT_TRUE(flags.testFlag(Qt::WindowCloseButtonHint));
+        EXPECT_FALSE(flags.testAnyFlags(Qt::WindowMaximizeButtonHint | Qt::WindowMinimizeButtonHint));
+    }
+
+    selectLanguage(wlEnglish);
+    {
+        DialogRecorder dialogs;
+        showUpdateMessage(QStringLiteral("x"), MessageIcon::Error);
+        askSkipLostFile("a.rar", 404);
+        ASSERT_EQ(dialogs.requests().size(), 2u);
+        for (const auto& r : dialogs.requests()) {
+            EXPECT_EQ(r.buttonTexts.at(mbOk), QStringLiteral("&OK"));
+            EXPECT_EQ(r.buttonTexts.at(mbYes), QStringLiteral("&Yes"));
+            EXPECT_EQ(r.buttonTexts.at(mbNo), QStringLiteral("&No"));
+        }
+    }
+    // The real box shows them.
+    QStringList labels;
+    ModalWindowCloser closer([&](QWidget* w) {
+        for (auto* button : w->findChildren<QPushButton*>())
+            labels << button->text();
+    });
+    askSkipLostFile("a.rar", 404);
+    labels.sort();
+    EXPECT_EQ(labels, (QStringList{QStringLiteral("&No"), QStringLiteral("&Yes")}));
+}
