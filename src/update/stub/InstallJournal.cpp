@@ -149,8 +149,10 @@ std::optional<JournalContent> parseJournal(const std::string& text) {
     return content;
 }
 
-bool flushFile(const fs::path& path, std::string* error) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+namespace {
+
+bool flushOpened(const fs::path& path, int flags, std::string* error) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | flags);
     if (fd < 0 && errno == ELOOP)
         return true; // a symbolic link: nothing of ours to flush
     const bool ok = fd >= 0 && ::fsync(fd) == 0;
@@ -162,15 +164,14 @@ bool flushFile(const fs::path& path, std::string* error) {
     return ok;
 }
 
+} // namespace
+
+bool flushFile(const fs::path& path, std::string* error) {
+    return flushOpened(path, O_NOFOLLOW, error);
+}
+
 bool flushFolder(const fs::path& folder, std::string* error) {
-    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    const bool ok = fd >= 0 && ::fsync(fd) == 0;
-    const int saved = errno;
-    if (fd >= 0)
-        ::close(fd);
-    if (!ok && error)
-        *error = "cannot flush " + folder.string() + ": " + reason(saved);
-    return ok;
+    return flushOpened(folder, O_DIRECTORY, error);
 }
 
 std::optional<InstallJournal> InstallJournal::begin(const fs::path& program, const std::vector<JournalEntry>& entries,
