@@ -222,7 +222,8 @@ std::string TsuUpdater::ProgramDirectory() const {
 }
 
 void TsuUpdater::Loaded(const QStringList& arguments) {
-    const stub::Recovery recovery = stub::recoverInstall(ProgramFileName);
+    const stub::Recovery recovery =
+        ProgramFileName.empty() ? stub::Recovery{} : stub::recoverInstall(ProgramFileName);
     if (recovery.outcome == stub::RecoveryOutcome::RolledBack) {
         showUpdateMessage(tableText(usLastUpdateIncomplete), MessageIcon::Warning);
     } else if (recovery.outcome == stub::RecoveryOutcome::Failed) {
@@ -299,9 +300,13 @@ void TsuUpdater::openWizard() {
         });
         connect(wizard, &TsuUpdaterWizardForm::wizardClosed, this, [this] { signalCompletion(); });
         connect(wizard, &TsuUpdaterWizardForm::cancelDeclined, this, [this] {
-            // Once the question's close event is over, so that the finish page can close again.
-            if (heldOutcome)
-                QTimer::singleShot(0, this, [this, next = std::exchange(heldOutcome, nullptr)] { runGuarded(next); });
+            // Once the question's close event is over, so that the finish page can close again (and behind
+            // a question asked again meanwhile).
+            if (heldOutcome) {
+                QTimer::singleShot(0, this, [this, next = std::exchange(heldOutcome, nullptr)] {
+                    runGuarded([&] { afterAbortQuestion(next); });
+                });
+            }
         });
     }
     wizard->ShowWizard({Wizard.StayOnTop, Wizard.HideFileLocation, Wizard.Pic118x218});

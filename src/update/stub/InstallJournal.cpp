@@ -256,6 +256,13 @@ bool rollBackEntries(const std::vector<JournalEntry>& entries, const RenameFunct
 Recovery recoverInstall(const fs::path& program) {
     Recovery result;
     const fs::path path = journalPathFor(program);
+    // A plan whose writing was cut short: nothing had been touched yet.
+    const fs::path fresh = path.string() + ".new";
+    if (const int unfinished = ::open(fresh.c_str(), O_RDONLY | O_CLOEXEC); unfinished >= 0) {
+        if (::flock(unfinished, LOCK_EX | LOCK_NB) == 0)
+            ::unlink(fresh.c_str());
+        ::close(unfinished);
+    }
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         if (errno != ENOENT) {

@@ -292,4 +292,8 @@ TEST_F(InterruptedInstall, RunningInstallationIsLeftAlone) {
     journal.reset(); // the stub died: its lock went with it
     EXPECT_EQ(recoverInstall(program()).outcome, RecoveryOutcome::RolledBack);
     expectOld();
+    // Killed while writing its plan: nothing was touched, and the unfinished plan goes.
+    writeFile(journalPathFor(program()).string() + ".new", "qarvia-install-journal 1\n");
+    EXPECT_EQ(recoverInstall(program()).outcome, RecoveryOutcome::NoJournal);
+    EXPECT_TRUE(leftovers().empty());
 }
