@@ -56,7 +56,8 @@ public:
             if ((wanted & b.button) == 0)
                 continue;
             QPushButton* button = box.addButton(b.standard);
-            button->setText(QString::fromUtf8(b.text));
+            const auto label = r.buttonTexts.find(b.button);
+            button->setText(label != r.buttonTexts.end() ? label->second : QString::fromUtf8(b.text));
             if (b.button == r.defaultButton)
                 box.setDefaultButton(button);
         }

@@ -8,6 +8,7 @@
 #include <QWidget>
 
 #include <exception>
+#include <map>
 #include <utility>
 
 namespace qarvia {
@@ -31,6 +32,8 @@ struct MessageRequest {
     MessageIcon icon = MessageIcon::None;
     int buttons = mbOk; // a combination of MessageButton values
     MessageButton defaultButton = mbOk;
+    // Labels in place of the Chinese ones of the system's boxes (a window speaking another language).
+    std::map<MessageButton, QString> buttonTexts;
 };
 
 class Dialogs {

@@ -155,6 +155,7 @@ public:
     Clock::time_point startTick;
     std::string contentType;
     std::string lastError;
+    std::string storeError; // the system's reason when the body could not be stored
     std::string handlerError;
     bool handlerFailed = false;
 
@@ -668,11 +669,13 @@ bool TsuTransferJob::openOutput() {
         if (unblock)
             ApplyFileAttributes(outputFileName, existing);
         if (opened < 0) {
-            lastError = "Cannot create " + outputFileName + ": " + std::strerror(openError);
+            storeError = std::strerror(openError);
+            lastError = "Cannot create " + outputFileName + ": " + storeError;
             return false;
         }
         if (startPosition > 0 && ::lseek(opened, startPosition, SEEK_SET) < 0) {
-            lastError = "Cannot seek in " + outputFileName + ": " + std::strerror(errno);
+            storeError = std::strerror(errno);
+            lastError = "Cannot seek in " + outputFileName + ": " + storeError;
             ::close(opened);
             return false;
         }
@@ -712,7 +715,9 @@ bool TsuTransferJob::deliverBlock(const char* data, std::size_t size) {
                 if (n < 0 && errno == EINTR)
                     continue;
                 if (n <= 0) {
-                    lastError = "Writing " + outputFileName + " failed: " + std::strerror(errno);
+                    // write() answers 0 only when nothing more fits.
+                    storeError = std::strerror(n < 0 ? errno : ENOSPC);
+                    lastError = "Writing " + outputFileName + " failed: " + storeError;
                     return false;
                 }
                 written += static_cast<std::size_t>(n);
@@ -973,6 +978,10 @@ std::string TsuCustomHTTP::ContentType() const {
 }
 std::string TsuCustomHTTP::LastErrorText() const {
     return job && !busy ? job->lastError : std::string();
+}
+
+std::string TsuCustomHTTP::LastStoreError() const {
+    return job && !busy ? job->storeError : std::string();
 }
 
 bool TsuCustomHTTP::StartTransfer(std::int64_t startPosition, std::int64_t endPosition, bool wait) {

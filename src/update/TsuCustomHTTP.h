@@ -167,6 +167,9 @@ public:
     bool Success() const;
     std::string ContentType() const;                    // valid from OnHeaders on
     std::string LastErrorText() const;                  // why the last transfer failed, "" when it did not
+    // The system's reason when the last transfer failed because its body could not be stored in
+    // OutputFileName (a read-only folder, a full disk, ...); "" otherwise.
+    std::string LastStoreError() const;
     float TransferRate() const { return transferRate; } // -1 until the first progress report
     std::int64_t ResumePosition() const { return resumePosition; }
 

@@ -4,6 +4,7 @@
 #include "ui/Dialogs.h"
 #include "ui/ShellOpen.h"
 #include "update/TransferUrl.h"
+#include "update/stub/InstallJournal.h"
 #include "update/stub/StubImage.h"
 #include "update/stub/StubInstaller.h"
 #include "update/wizard/TsuUpdaterMessageForm.h"
@@ -13,6 +14,7 @@
 
 #include <QApplication>
 #include <QEventLoop>
+#include <QTimer>
 #include <QTimerEvent>
 
 #include <fcntl.h>
@@ -25,6 +27,7 @@
 #include <filesystem>
 #include <mutex>
 #include <stdexcept>
+#include <utility>
 
 namespace qarvia::update {
 
@@ -114,7 +117,7 @@ TsuUpdater::TsuUpdater(QObject* parent) : TsuCustomHTTP(parent) {
     TsuCustomHTTP::OnHTTPError = [this](int status, TsuTransferStream&) { handleHTTPError(status); };
     TsuCustomHTTP::OnSkipped = [this] {
         if (!CheckingInfo)
-            DownloadNextFile(false);
+            afterAbortQuestion([this] { DownloadNextFile(false); });
     };
 }
 
@@ -219,7 +222,21 @@ std::string TsuUpdater::ProgramDirectory() const {
 }
 
 void TsuUpdater::Loaded(const QStringList& arguments) {
-    if (OnAfterRestart && arguments.size() > 1 && arguments.at(1).toStdString() == restartParams)
+    const stub::Recovery recovery =
+        ProgramFileName.empty() ? stub::Recovery{} : stub::recoverInstall(ProgramFileName);
+    if (recovery.outcome == stub::RecoveryOutcome::RolledBack) {
+        showUpdateMessage(tableText(usLastUpdateIncomplete), MessageIcon::Warning);
+    } else if (recovery.outcome == stub::RecoveryOutcome::Failed) {
+        // Told at every start until the old files could be put back.
+        showUpdateMessage(tableText(usLastUpdateIncomplete) + QStringLiteral("\n\n") +
+                              QString::fromStdString(recovery.error),
+                          MessageIcon::Error);
+    }
+    const bool restarted = arguments.size() > 1 && arguments.at(1).toStdString() == restartParams;
+    RestartArguments.clear();
+    for (qsizetype i = restarted ? 2 : 1; i < arguments.size(); ++i)
+        RestartArguments.push_back(arguments.at(i).toStdString());
+    if (OnAfterRestart && restarted)
         OnAfterRestart(*this);
 }
 
@@ -237,6 +254,7 @@ void TsuUpdater::BeginUpdateCheck() {
 
 void TsuUpdater::CancelUpgrade() {
     Aborted = true;
+    heldOutcome = nullptr;
     stopUpdateTransfer(true);
     DeletePartialDownloads();
     if (OnAborted)
@@ -281,8 +299,25 @@ void TsuUpdater::openWizard() {
                 CancelUpgrade();
         });
         connect(wizard, &TsuUpdaterWizardForm::wizardClosed, this, [this] { signalCompletion(); });
+        connect(wizard, &TsuUpdaterWizardForm::cancelDeclined, this, [this] {
+            // Once the question's close event is over, so that the finish page can close again (and behind
+            // a question asked again meanwhile).
+            if (heldOutcome) {
+                QTimer::singleShot(0, this, [this, next = std::exchange(heldOutcome, nullptr)] {
+                    runGuarded([&] { afterAbortQuestion(next); });
+                });
+            }
+        });
     }
     wizard->ShowWizard({Wizard.StayOnTop, Wizard.HideFileLocation, Wizard.Pic118x218});
+}
+
+void TsuUpdater::afterAbortQuestion(std::function<void()> next) {
+    if (wizard && wizard->isAsking()) {
+        heldOutcome = std::move(next);
+        return;
+    }
+    next();
 }
 
 void TsuUpdater::DownloadNextFile(bool first) {
@@ -339,6 +374,18 @@ void TsuUpdater::DownloadNextFile(bool first) {
         RestartWithParams();
 }
 
+bool TsuUpdater::flushDownloads(std::string& error) {
+    std::error_code ec;
+    const fs::path dir = ProgramDirectory().empty() ? fs::path(".") : fs::path(ProgramDirectory());
+    for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (name.size() > 5 && lowerAscii(name.substr(name.size() - 5)) == ".utmp" &&
+            !stub::flushFile(it->path(), &error))
+            return false;
+    }
+    return stub::flushFolder(dir, &error);
+}
+
 bool TsuUpdater::RestartWithParams(const std::string& params) {
     if (!UpgradeFinished)
         DeletePartialDownloads();
@@ -346,8 +393,10 @@ bool TsuUpdater::RestartWithParams(const std::string& params) {
     const std::string stub = StubPath();
     std::string error;
     pid_t pid = -1;
-    if (stub::writeStubImage(stub, &error)) {
-        pid = stub::startProgram(stub, stub::stubArguments(ProgramFileName, paramText), &error,
+    // The downloads are on the disk before the stub starts moving them: a power cut after that point finds
+    // complete files, whichever names they then have.
+    if (flushDownloads(error) && stub::writeStubImage(stub, &error)) {
+        pid = stub::startProgram(stub, stub::stubArguments(ProgramFileName, paramText, RestartArguments), &error,
                                  {std::string(stub::ParentPidVariable) + "=" + std::to_string(getpid())});
     }
     if (pid < 0) {
@@ -433,7 +482,7 @@ void TsuUpdater::handleDone(TsuTransferStream& stream) {
     const std::string done = OutputFileName;
     if (OnFileDone)
         OnFileDone(*this, done);
-    DownloadNextFile(false);
+    afterAbortQuestion([this] { DownloadNextFile(false); });
 }
 
 void TsuUpdater::handleInfoFile(const std::string& text) {
@@ -475,14 +524,27 @@ void TsuUpdater::handleConnLost() {
         std::error_code ec;
         fs::remove(OutputFileName, ec);
     }
-    if (OnConnLost)
-        OnConnLost(*this);
-    if (ShowMessages.contains(M::mConnLost))
-        showUpdateMessage(tableText(usConnLost), MessageIcon::Error);
-    StopUpdateTransfer();
+    // The connection may be fine: the file could not be written (read-only folder, full disk, ...).
+    const std::string storeError = CheckingInfo ? std::string() : LastStoreError();
+    const std::string fileName = OutputFileName;
+    afterAbortQuestion([this, storeError, fileName] {
+        if (OnConnLost)
+            OnConnLost(*this);
+        if (ShowMessages.contains(M::mConnLost)) {
+            if (!storeError.empty())
+                showUpdateMessage(tableText(usWriteFailed, fileName, storeError), MessageIcon::Error);
+            else
+                showUpdateMessage(tableText(usConnLost), MessageIcon::Error);
+        }
+        StopUpdateTransfer();
+    });
 }
 
 void TsuUpdater::handleHostUnreachable() {
+    if (!CheckingInfo && wizard && wizard->isAsking()) {
+        afterAbortQuestion([this] { handleHostUnreachable(); });
+        return;
+    }
     const auto parts = SplitTransferURL(URL);
     const std::string host = parts ? parts->host : std::string();
     if (OnHostUnreachable)
@@ -503,6 +565,10 @@ void TsuUpdater::handleHTTPError(int status) {
             OnNoInfoFile(*this);
         if (ShowMessages.contains(M::mNoInfoFile))
             showUpdateMessage(tableText(usNoInfoFile), MessageIcon::Error);
+        return;
+    }
+    if (wizard && wizard->isAsking()) {
+        afterAbortQuestion([this, status] { handleHTTPError(status); });
         return;
     }
     bool continueUpgrade = false;

@@ -126,9 +126,15 @@ public:
     std::function<void(TsuUpdater& Sender, const std::string& Realm, bool& TryAgain)> OnPasswordRequest;
     Notify OnAfterRestart;
 
+    // The program's own options, handed back to it after the restart argument when the stub starts it
+    // again (and when it starts the old version after a failed installation). Loaded() fills them.
+    std::vector<std::string> RestartArguments;
+
     // --- Operations (main thread)
-    // To be called once the stored settings were applied: fires OnAfterRestart when the first argument
-    // (after the program's name) equals RestartParams.
+    // To be called once the stored settings were applied, before the program's window shows. Finishes an
+    // installation that was interrupted (the stub killed, the power cut) and tells the user once when it
+    // had to be undone; keeps the program's options for the next restart; fires OnAfterRestart when the
+    // first argument (after the program's name) equals RestartParams.
     void Loaded(const QStringList& arguments);
     void BeginUpdateCheck();
     void CancelUpgrade();
@@ -171,6 +177,10 @@ private:
     void signalCompletion();
     void stopUpdateTransfer(bool deletePartial);
     void autoCheckFired();
+    // Runs `next` now, or, while the wizard's "abort?" question is open, once it was answered No (Yes
+    // cancels the upgrade and drops it): the answer decides, whatever completed meanwhile.
+    void afterAbortQuestion(std::function<void()> next);
+    bool flushDownloads(std::string& error);
 
     bool autoCheck = false;
     int timerId = 0;
@@ -180,6 +190,7 @@ private:
     std::int64_t currentFileSize = 0;
     QPointer<TsuUpdaterWizardForm> wizard;
     QPointer<QEventLoop> completionWait;
+    std::function<void()> heldOutcome; // what completed while the "abort?" question was open
     std::shared_ptr<bool> alive = std::make_shared<bool>(true);
 };
 

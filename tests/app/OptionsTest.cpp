@@ -29,6 +29,12 @@ TEST(Options, ServiceAddressesAndRestartArguments) {
     EXPECT_EQ(o.settings.rankUrl, QStringLiteral("http://127.0.0.1:8080"));
     EXPECT_EQ(o.settings.updateInfoUrl, QStringLiteral("http://127.0.0.1:1/u.inf"));
     EXPECT_EQ(o.positional, QStringList{QStringLiteral("/afterupgrade")});
+    // The order a restart after an update uses: the restart argument first, then the options kept.
+    const AppOptions restarted =
+        parse({"/afterupgrade", "--rank-url", "http://127.0.0.1:8080", "--update-url", "http://127.0.0.1:1/u.inf"});
+    EXPECT_EQ(restarted.settings.rankUrl, o.settings.rankUrl);
+    EXPECT_EQ(restarted.settings.updateInfoUrl, o.settings.updateInfoUrl);
+    EXPECT_EQ(restarted.positional, o.positional);
 }
 
 TEST(Options, HelpVersionAndUsageErrors) {

@@ -1,5 +1,7 @@
 #include "update/stub/StubInstaller.h"
 
+#include "update/stub/InstallJournal.h"
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -46,12 +48,14 @@ std::optional<StubRequest> parseStubArguments(const std::vector<std::string>& ar
     if (args.empty())
         return std::nullopt;
     StubRequest request;
-    if (args.size() == 2 && !args[1].empty() && args[1][0] == '+') {
+    if (args.size() >= 2 && !args[1].empty() && args[1][0] == '+' && (args.size() == 2 || args[2] == "--")) {
         // The application's own form: the path travels whole, whatever characters it holds.
         const std::string tail = args[1].substr(1);
         request.program = args[0];
         request.external = !tail.empty() && tail.back() == '1';
         request.params = tail.empty() ? std::string() : tail.substr(0, tail.size() - 1);
+        if (args.size() > 2)
+            request.passOn.assign(args.begin() + 3, args.end());
     } else {
         std::string joined;
         for (const auto& arg : args)
@@ -74,8 +78,14 @@ std::optional<StubRequest> parseStubArguments(const std::vector<std::string>& ar
     return request;
 }
 
-std::vector<std::string> stubArguments(const std::string& program, const std::string& paramText) {
-    return {program, "+" + paramText};
+std::vector<std::string> stubArguments(const std::string& program, const std::string& paramText,
+                                       const std::vector<std::string>& passOn) {
+    std::vector<std::string> args{program, "+" + paramText};
+    if (!passOn.empty()) {
+        args.push_back("--");
+        args.insert(args.end(), passOn.begin(), passOn.end());
+    }
+    return args;
 }
 
 pid_t startProgram(const std::string& program, const std::vector<std::string>& args, std::string* error,
@@ -221,33 +231,16 @@ FileOps FileOps::system() {
     return ops;
 }
 
-namespace {
-
-struct PlacedFile {
-    fs::path download;
-    fs::path target;
-    std::optional<fs::path> backup;
-};
-
-void rollBack(std::vector<PlacedFile>& placed, const FileOps& ops, std::string& error) {
-    for (auto it = placed.rbegin(); it != placed.rend(); ++it) {
-        std::error_code ec;
-        if (!ops.rename(it->target, it->download, ec))
-            error += "; could not return " + it->target.string() + " to " + it->download.string() + ": " + describe(ec);
-        if (it->backup && !ops.rename(*it->backup, it->target, ec))
-            error += "; could not restore " + it->target.string() + ": " + describe(ec);
-    }
-    placed.clear();
-}
-
-} // namespace
-
 InstallResult installDownloads(const StubRequest& request, const FileOps& ops) {
     InstallResult result;
     const fs::path program(request.program);
     const fs::path dir = program.parent_path().empty() ? fs::path(".") : program.parent_path();
     std::error_code ec;
     bool replacingProgram = fs::exists(fs::path(request.program + DownloadSuffix), ec);
+    auto stepDone = [&ops] {
+        if (ops.stepDone)
+            ops.stepDone();
+    };
 
     std::vector<fs::path> downloads;
     for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
@@ -264,64 +257,101 @@ InstallResult installDownloads(const StubRequest& request, const FileOps& ops) {
     // A fixed order, so that a failure always leaves the same picture.
     std::sort(downloads.begin(), downloads.end());
 
-    std::vector<PlacedFile> placed;
-    auto fail = [&](std::string message) {
-        result.error = std::move(message);
-        rollBack(placed, ops, result.error);
-        result.installed.clear();
-        result.setupProgram.reset();
-        return result;
+    // The whole plan first: what goes where, and which old files are kept meanwhile.
+    struct Placement {
+        bool executable = false;
+        bool refused = false; // the target is a folder or the like
+        std::optional<fs::perms> oldPerms;
     };
-
+    std::vector<JournalEntry> plan;
+    std::vector<Placement> placements;
     for (const auto& download : downloads) {
         std::string name = download.filename().string();
         name.resize(name.size() - std::strlen(DownloadSuffix));
         fs::path target = dir / name;
-        bool executable = false;
+        Placement placement;
         if (!replacingProgram && name.size() >= 3 && name.compare(name.size() - 3, 3, "exe") == 0) {
             if (!request.external)
                 target = program; // a downloaded program replaces the running one whatever its name
             else
                 result.setupProgram = target;
-            executable = true;
+            placement.executable = true;
             replacingProgram = true;
         } else if (target == program) {
-            executable = true;
+            placement.executable = true;
         }
-
-        PlacedFile step{download, target, std::nullopt};
-        std::optional<fs::perms> oldPerms;
+        JournalEntry entry{download, target, std::nullopt};
         const auto status = fs::symlink_status(target, ec);
         if (!ec && fs::exists(status)) {
-            if (!fs::is_regular_file(status) && !fs::is_symlink(status))
-                return fail(target.string() + " is not a file and cannot be replaced");
-            oldPerms = fs::status(target, ec).permissions();
-            const fs::path backup = target.string() + BackupSuffix;
-            fs::remove(backup, ec);
-            if (!ops.backup(target, backup, ec))
-                return fail("cannot keep a backup of " + target.string() + ": " + describe(ec));
-            step.backup = backup;
+            placement.refused = !fs::is_regular_file(status) && !fs::is_symlink(status);
+            placement.oldPerms = fs::status(target, ec).permissions();
+            if (!placement.refused)
+                entry.backup = fs::path(target.string() + BackupSuffix);
         }
         ec.clear();
-        if (!ops.rename(download, target, ec)) {
-            if (step.backup)
-                fs::remove(*step.backup, ec);
-            return fail("cannot put " + download.string() + " in place of " + target.string() + ": " + describe(ec));
-        }
-        placed.push_back(step);
-        result.installed.push_back(target);
-
-        fs::perms perms = oldPerms.value_or(fs::status(target, ec).permissions());
-        if (executable)
-            perms |= fs::perms::owner_exec | fs::perms::group_exec | fs::perms::others_exec;
-        fs::permissions(target, perms, ec);
-        ec.clear();
+        plan.push_back(std::move(entry));
+        placements.push_back(placement);
+    }
+    if (plan.empty()) {
+        result.ok = true;
+        return result;
     }
 
-    for (const auto& step : placed) {
-        if (step.backup)
+    auto journal = InstallJournal::begin(program, plan, result.error);
+    if (!journal) {
+        result.setupProgram.reset();
+        return result;
+    }
+    stepDone();
+    auto fail = [&](std::string message) {
+        result.error = std::move(message);
+        // The journal stays: the program started next sees that this installation did not complete.
+        rollBackEntries(plan, ops.rename, result.error);
+        result.installed.clear();
+        result.setupProgram.reset();
+        return result;
+    };
+
+    for (std::size_t i = 0; i < plan.size(); ++i) {
+        const JournalEntry& step = plan[i];
+        std::string error;
+        if (placements[i].refused)
+            return fail(step.target.string() + " is not a file and cannot be replaced");
+        if (step.backup) {
             fs::remove(*step.backup, ec);
+            if (!ops.backup(step.target, *step.backup, ec))
+                return fail("cannot keep a backup of " + step.target.string() + ": " + describe(ec));
+            // The old file's second name reaches the disk before the new file takes the first.
+            if (!flushFile(*step.backup, &error) || !flushFolder(dir, &error))
+                return fail(error);
+            stepDone();
+        }
+        if (!ops.rename(step.download, step.target, ec))
+            return fail("cannot put " + step.download.string() + " in place of " + step.target.string() + ": " +
+                        describe(ec));
+        result.installed.push_back(step.target);
+        fs::perms perms = placements[i].oldPerms.value_or(fs::status(step.target, ec).permissions());
+        if (placements[i].executable)
+            perms |= fs::perms::owner_exec | fs::perms::group_exec | fs::perms::others_exec;
+        fs::permissions(step.target, perms, ec);
+        ec.clear();
+        if (!flushFile(step.target, &error))
+            return fail(error);
+        stepDone();
     }
+    std::string error;
+    if (!flushFolder(dir, &error) || !journal->commit(error))
+        return fail(error);
+    stepDone();
+
+    for (const auto& step : plan) {
+        if (step.backup) {
+            fs::remove(*step.backup, ec);
+            stepDone();
+        }
+    }
+    journal->remove();
+    stepDone();
     result.ok = true;
     return result;
 }
@@ -346,8 +376,8 @@ int runStub(const StubRequest& request, const RunOptions& options) {
     if (!installed.ok) {
         report("The update could not be installed: " + installed.error +
                ". The previous version was kept; the downloaded files stay for the next try.");
-        // The old program comes back without the restart argument: nothing was upgraded.
-        if (fs::exists(request.program, ec) && startProgram(request.program, {}, &error) < 0)
+        // The old program comes back without the restart argument (nothing was upgraded), with its own options.
+        if (fs::exists(request.program, ec) && startProgram(request.program, request.passOn, &error) < 0)
             report(error);
         return 2;
     }
@@ -363,6 +393,7 @@ int runStub(const StubRequest& request, const RunOptions& options) {
         }
         fs::remove(*installed.setupProgram, ec);
     }
+    args.insert(args.end(), request.passOn.begin(), request.passOn.end());
     if (startProgram(request.program, args, &error) < 0) {
         report(error);
         return 4;

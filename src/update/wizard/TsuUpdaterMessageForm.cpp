@@ -8,7 +8,7 @@
 namespace qarvia::update {
 
 TsuUpdaterMessageForm::TsuUpdaterMessageForm(QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::WindowStaysOnTopHint | Qt::MSWindowsFixedSizeDialogHint),
+    : QDialog(parent, updateWindowFlags() | Qt::WindowStaysOnTopHint),
       ui(std::make_unique<Ui::TsuUpdaterMessageForm>()) {
     ui->setupUi(this);
     ui->Image1->setPixmap(updateWindowIcon(MessageIcon::Question, this));

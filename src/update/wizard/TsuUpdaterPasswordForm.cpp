@@ -8,7 +8,7 @@
 namespace qarvia::update {
 
 TsuUpdaterPasswordForm::TsuUpdaterPasswordForm(QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint),
+    : QDialog(parent, updateWindowFlags()),
       ui(std::make_unique<Ui::TsuUpdaterPasswordForm>()) {
     ui->setupUi(this);
     ui->Image1->setPixmap(updateWindowIcon(MessageIcon::Warning, this));

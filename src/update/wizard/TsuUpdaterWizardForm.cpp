@@ -6,10 +6,44 @@
 #include <QCloseEvent>
 #include <QKeyEvent>
 
+#include <algorithm>
+
 namespace qarvia::update {
 
+namespace {
+
+// The form's positions leave a group's title 13 pixels, as the system font of old needed; a taller title
+// (another font, Chinese glyphs) would cover the group's first line. The lines move below the title, the
+// progress bar follows when they reach it, and the group grows by what its bar moved, down to bottomLimit.
+void clearGroupTitle(QGroupBox* group, QProgressBar* bar, int bottomLimit) {
+    group->ensurePolished();
+    QList<QWidget*> lines;
+    int firstTop = bar->y();
+    for (QWidget* child : group->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+        if (child != bar && !child->isHidden()) {
+            lines << child;
+            firstTop = std::min(firstTop, child->y());
+        }
+    }
+    const int shift = group->contentsRect().top() - firstTop;
+    if (shift <= 0)
+        return;
+    int linesBottom = 0;
+    for (QWidget* line : lines) {
+        line->move(line->x(), line->y() + shift);
+        linesBottom = std::max(linesBottom, line->y() + line->height());
+    }
+    constexpr int Gap = 4;
+    const int barShift = std::max(0, linesBottom + Gap - bar->y());
+    bar->move(bar->x(), bar->y() + barShift);
+    const int grow = std::clamp(bottomLimit - (group->y() + group->height()), 0, barShift);
+    group->resize(group->width(), group->height() + grow);
+}
+
+} // namespace
+
 TsuUpdaterWizardForm::TsuUpdaterWizardForm(QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint), ui(std::make_unique<Ui::TsuUpdaterWizardForm>()) {
+    : QDialog(parent, updateWindowFlags()), ui(std::make_unique<Ui::TsuUpdaterWizardForm>()) {
     ui->setupUi(this);
     setAttribute(Qt::WA_DeleteOnClose);
     setFixedSize(size());
@@ -75,6 +109,9 @@ void TsuUpdaterWizardForm::ShowWizard(const Settings& settings) {
     ui->LDownloadingFileFrom->setText(tableText(usDownloadingFrom));
     ui->FinishBtn->setText(tableText(usNext));
     ui->CancelBtn->setText(tableText(usCancel));
+    // Two pixels of air above the all-files group.
+    clearGroupTitle(ui->LCurrentFile, ui->ProgressCurrentFile, ui->LAllFiles->y() - 2);
+    clearGroupTitle(ui->LAllFiles, ui->ProgressAllFiles, ui->Bevel1->y() - 2);
     show();
 }
 
@@ -161,8 +198,12 @@ void TsuUpdaterWizardForm::reject() {
 
 void TsuUpdaterWizardForm::closeEvent(QCloseEvent* event) {
     if (closing == Closing::No) {
-        if (!askAbortUpgrade(this)) {
+        asking = true;
+        const bool abort = askAbortUpgrade(this);
+        asking = false;
+        if (!abort) {
             event->ignore();
+            emit cancelDeclined();
             return;
         }
         closing = Closing::Confirmed;

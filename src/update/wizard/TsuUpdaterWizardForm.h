@@ -35,6 +35,8 @@ public:
     // The finish page: the completion note, CancelBtn disabled, FinishBtn enabled and focused.
     void ShowWizardFinish();
     bool isFinishPage() const { return finishPage; }
+    // While the "abort?" question is open.
+    bool isAsking() const { return asking; }
 
     // The fields of the download page.
     void setFileURL(const QString& url);
@@ -51,6 +53,8 @@ public:
 signals:
     // The user confirmed closing before the end: the upgrade is to be cancelled.
     void cancelConfirmed();
+    // The user answered No to the question: the upgrade goes on.
+    void cancelDeclined();
     // The window closed, whichever way.
     void wizardClosed();
 
@@ -78,6 +82,7 @@ private:
     std::unique_ptr<Ui::TsuUpdaterWizardForm> ui;
     Closing closing = Closing::No;
     bool finishPage = false;
+    bool asking = false;
 };
 
 } // namespace qarvia::update

@@ -79,9 +79,12 @@ enum UpdaterText {
     usPasswordProtected = 29,
     usConnLost = 30,
     usNotApplied = 31, // the update could not be handed to the installer; the program keeps running
+    // 32 and 33 are kept free (empty in every block) for texts to come.
+    usWriteFailed = 34,          // a download could not be stored: file name, the system's reason
+    usLastUpdateIncomplete = 35, // an installation was interrupted and undone
 };
 
-inline constexpr int BlockSize = 32;
+inline constexpr int BlockSize = 36;
 inline constexpr int LanguageCount = 28;
 inline constexpr int CornerCaptionId = 40999; // "Updater", the same in every language
 

@@ -14,6 +14,17 @@ ModalAnswerer& answerer() {
     static ModalAnswerer a;
     return a;
 }
+
+// A box of the update: its buttons speak the wizard's language.
+MessageRequest updateBox(QWidget* parent, const QString& text, const QString& caption, MessageIcon icon) {
+    MessageRequest r;
+    r.parent = parent;
+    r.text = text;
+    r.caption = caption;
+    r.icon = icon;
+    r.buttonTexts = {{mbOk, tableText(usOk)}, {mbYes, tableText(usYes)}, {mbNo, tableText(usNo)}};
+    return r;
+}
 } // namespace
 
 QString displayText(std::string_view text) {
@@ -37,34 +48,28 @@ int execModal(QDialog& window) {
 }
 
 void showUpdateMessage(const QString& text, MessageIcon icon, QWidget* parent) {
-    MessageRequest r;
-    r.parent = parent;
-    r.text = text;
-    r.caption = tableText(usWizardTitle);
-    r.icon = icon;
-    dialogs().show(r);
+    dialogs().show(updateBox(parent, text, tableText(usWizardTitle), icon));
 }
 
 bool askSkipLostFile(const std::string& fileName, int status, QWidget* parent) {
-    MessageRequest r;
-    r.parent = parent;
-    r.text = tableText(usLostFile, fileName);
-    r.caption = tableText(usError) + QStringLiteral(" #") + QString::number(status);
-    r.icon = MessageIcon::Warning;
+    MessageRequest r = updateBox(parent, tableText(usLostFile, fileName),
+                                 tableText(usError) + QStringLiteral(" #") + QString::number(status),
+                                 MessageIcon::Warning);
     r.buttons = mbYes | mbNo;
     r.defaultButton = mbYes;
     return dialogs().show(r) == mbYes;
 }
 
 bool askAbortUpgrade(QWidget* parent) {
-    MessageRequest r;
-    r.parent = parent;
-    r.text = tableText(usAskAbort);
-    r.caption = applicationTitle();
-    r.icon = MessageIcon::Question;
+    MessageRequest r = updateBox(parent, tableText(usAskAbort), applicationTitle(), MessageIcon::Question);
     r.buttons = mbYes | mbNo;
     r.defaultButton = mbNo;
     return dialogs().show(r) == mbYes;
+}
+
+Qt::WindowFlags updateWindowFlags() {
+    return Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+           Qt::WindowCloseButtonHint;
 }
 
 QPixmap defaultSidePicture() {

@@ -7,6 +7,7 @@
 #include "update/wizard/UpdaterStrings.h"
 
 #include <QString>
+#include <Qt>
 
 #include <functional>
 #include <string>
@@ -38,6 +39,10 @@ void showUpdateMessage(const QString& text, MessageIcon icon, QWidget* parent = 
 bool askSkipLostFile(const std::string& fileName, int status, QWidget* parent = nullptr);
 // Closing the wizard: offset 27, question icon, captioned with the application title, Yes/No.
 bool askAbortUpgrade(QWidget* parent = nullptr);
+
+// The frame of every update window: a title and a close box, nothing to maximise or minimise (their size is
+// fixed), declared so that any window manager sees it.
+Qt::WindowFlags updateWindowFlags();
 
 // The side picture and window icons carried with the windows.
 QPixmap defaultSidePicture();

@@ -1,5 +1,7 @@
 #include "update/stub/StubInstaller.h"
 
+#include "update/stub/InstallJournal.h"
+
 #include "StubTestSupport.h"
 
 #include <gtest/gtest.h>
@@ -49,7 +51,7 @@ TEST(StubArguments, ApplicationFormRoundTrips) {
 struct InstallFixture : ::testing::Test {
     TempDir dir;
     fs::path program() const { return dir.path() / "qarvia-toolbox"; }
-    StubRequest request(bool external = false) const { return {program().string(), "/afterupgrade", external}; }
+    StubRequest request(bool external = false) const { return {program().string(), "/afterupgrade", external, {}}; }
     void SetUp() override {
         writeFile(program(), "old program");
         fs::permissions(program(), fs::perms::owner_all);
@@ -141,6 +143,10 @@ TEST_F(InstallFixture, FailedReplacementPutsEverythingBack) {
     EXPECT_EQ(readFile(dir.path() / "z.exe.uTMP"), "new program");
     EXPECT_FALSE(fs::exists(dir.path() / "a.txt.uOLD"));
     EXPECT_FALSE(fs::exists(dir.path() / "qarvia-toolbox.uOLD"));
+    // The journal stays, so the program started next tells the user; there is nothing left to undo.
+    EXPECT_EQ(recoverInstall(program()).outcome, RecoveryOutcome::RolledBack);
+    EXPECT_EQ(readFile(dir.path() / "a.txt"), "old a");
+    EXPECT_FALSE(fs::exists(journalPathFor(program())));
 }
 
 TEST_F(InstallFixture, TargetThatIsNotAFileIsRefusedAndRolledBack) {
@@ -153,4 +159,141 @@ TEST_F(InstallFixture, TargetThatIsNotAFileIsRefusedAndRolledBack) {
     EXPECT_EQ(readFile(dir.path() / "data.rar.uTMP"), "new data");
     EXPECT_EQ(readFile(dir.path() / "plugins" / "inside"), "x");
     EXPECT_TRUE(fs::exists(dir.path() / "plugins.uTMP"));
+}
+
+TEST(StubArguments, ProgramOptionsTravelBehindTheParameterText) {
+    const std::vector<std::string> options = {"--update-url", "http://127.0.0.1:8000/upt.inf", "--rank-url", "a b+c"};
+    const auto args = stubArguments("/opt/q/app", "/afterupgrade0", options);
+    const auto request = parseStubArguments(args);
+    ASSERT_TRUE(request);
+    EXPECT_EQ(request->program, "/opt/q/app");
+    EXPECT_EQ(request->params, "/afterupgrade");
+    EXPECT_EQ(request->passOn, options);
+    // Without options the application's form is the two arguments it always was.
+    EXPECT_EQ(stubArguments("/opt/q/app", "/afterupgrade0").size(), 2u);
+}
+
+TEST(InstallJournalText, RoundTripsAnyPathAndRefusesAPartialOne) {
+    JournalContent content;
+    content.entries = {{"/a/b\tc.uTMP", "/a/b\tc", fs::path("/a/b\tc.uOLD")},
+                       {"/a/50%\nnew.uTMP", "/a/50%\nnew", std::nullopt}};
+    for (const bool committed : {false, true}) {
+        content.committed = committed;
+        const std::string text = formatJournal(content);
+        const auto back = parseJournal(text);
+        ASSERT_TRUE(back);
+        EXPECT_EQ(back->entries, content.entries);
+        EXPECT_EQ(back->committed, committed);
+        // A plan cut anywhere before its end is no plan; a commit line cut short is no commit.
+        for (std::size_t cut = 0; cut < text.find("\nend\n") + 5; ++cut)
+            EXPECT_FALSE(parseJournal(text.substr(0, cut))) << cut;
+        if (committed) {
+            EXPECT_FALSE(parseJournal(text.substr(0, text.size() - 3))->committed);
+        }
+    }
+    EXPECT_FALSE(parseJournal("qarvia-install-journal 1\n/a.uTMP\t/a\nend\n"));
+    EXPECT_FALSE(parseJournal("qarvia-install-journal 1\n/a%4.uTMP\t/a\t\nend\n"));
+}
+
+namespace {
+
+struct Stopped {};
+
+// Three files: one replacing an old file, one new, and the program itself.
+struct InterruptedInstall : InstallFixture {
+    void SetUp() override {
+        InstallFixture::SetUp();
+        writeFile(dir.path() / "data.rar.uTMP", "new data");
+        writeFile(dir.path() / "new.txt.uTMP", "new text");
+        writeFile(dir.path() / "qarvia-toolbox.uTMP", "new program");
+    }
+    std::vector<std::string> leftovers() const {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(dir.path())) {
+            const std::string name = entry.path().filename().string();
+            if (name.find(".uOLD") != std::string::npos || name.find(".uJOURNAL") != std::string::npos)
+                names.push_back(name);
+        }
+        return names;
+    }
+    void expectOld() const {
+        EXPECT_EQ(readFile(program()), "old program");
+        EXPECT_EQ(readFile(dir.path() / "data.rar"), "old data");
+        EXPECT_FALSE(fs::exists(dir.path() / "new.txt"));
+        EXPECT_EQ(readFile(dir.path() / "data.rar.uTMP"), "new data");
+        EXPECT_EQ(readFile(dir.path() / "new.txt.uTMP"), "new text");
+        EXPECT_EQ(readFile(dir.path() / "qarvia-toolbox.uTMP"), "new program");
+    }
+    void expectNew() const {
+        EXPECT_EQ(readFile(program()), "new program");
+        EXPECT_EQ(readFile(dir.path() / "data.rar"), "new data");
+        EXPECT_EQ(readFile(dir.path() / "new.txt"), "new text");
+        EXPECT_FALSE(fs::exists(dir.path() / "data.rar.uTMP"));
+    }
+};
+
+} // namespace
+
+// An installation killed between any two steps used to leave new and old files mixed and ".uOLD" copies
+// that nothing put back; the next start now finishes it one way or the other.
+TEST_F(InterruptedInstall, StoppedAfterEveryStepIsFinishedByTheNextStart) {
+    // journal, data kept, data placed, new.txt placed, program kept, program placed, commit, 2 kept removed,
+    // journal removed
+    constexpr int Steps = 10;
+    constexpr int Commit = 7;
+    for (int stopAfter = 1; stopAfter <= Steps; ++stopAfter) {
+        SCOPED_TRACE(stopAfter);
+        if (stopAfter > 1) {
+            for (const auto& entry : fs::directory_iterator(dir.path()))
+                fs::remove(entry.path());
+            SetUp();
+        }
+        FileOps ops = FileOps::system();
+        int steps = 0;
+        ops.stepDone = [&] {
+            if (++steps == stopAfter)
+                throw Stopped{};
+        };
+        EXPECT_THROW(installDownloads(request(), ops), Stopped);
+        const Recovery recovery = recoverInstall(program());
+        EXPECT_TRUE(recovery.error.empty()) << recovery.error;
+        if (stopAfter < Commit) {
+            EXPECT_EQ(recovery.outcome, RecoveryOutcome::RolledBack);
+            expectOld();
+        } else {
+            EXPECT_EQ(recovery.outcome, stopAfter == Steps ? RecoveryOutcome::NoJournal : RecoveryOutcome::Completed);
+            expectNew();
+        }
+        EXPECT_TRUE(leftovers().empty());
+        EXPECT_EQ(recoverInstall(program()).outcome, RecoveryOutcome::NoJournal); // told once
+    }
+}
+
+TEST_F(InterruptedInstall, StoppedDuringTheCopyOfAnOldFile) {
+    FileOps ops = FileOps::system();
+    ops.backup = [](const fs::path& from, const fs::path& to, std::error_code&) -> bool {
+        const std::string content = readFile(from);
+        writeFile(to, content.substr(0, content.size() / 2));
+        throw Stopped{};
+    };
+    EXPECT_THROW(installDownloads(request(), ops), Stopped);
+    EXPECT_TRUE(fs::exists(dir.path() / "data.rar.uOLD"));
+    EXPECT_EQ(recoverInstall(program()).outcome, RecoveryOutcome::RolledBack);
+    expectOld();
+    EXPECT_TRUE(leftovers().empty());
+}
+
+TEST_F(InterruptedInstall, RunningInstallationIsLeftAlone) {
+    std::string error;
+    auto journal = InstallJournal::begin(program(), {{dir.path() / "data.rar.uTMP", dir.path() / "data.rar", {}}}, error);
+    ASSERT_TRUE(journal) << error;
+    EXPECT_EQ(recoverInstall(program()).outcome, RecoveryOutcome::InProgress);
+    EXPECT_TRUE(fs::exists(journalPathFor(program())));
+    journal.reset(); // the stub died: its lock went with it
+    EXPECT_EQ(recoverInstall(program()).outcome, RecoveryOutcome::RolledBack);
+    expectOld();
+    // Killed while writing its plan: nothing was touched, and the unfinished plan goes.
+    writeFile(journalPathFor(program()).string() + ".new", "qarvia-install-journal 1\n");
+    EXPECT_EQ(recoverInstall(program()).outcome, RecoveryOutcome::NoJournal);
+    EXPECT_TRUE(leftovers().empty());
 }

@@ -6,18 +6,22 @@
 #include "DialogRecorder.h"
 #include "ScriptedServer.h"
 #include "ui/ShellOpen.h"
+#include "update/stub/InstallJournal.h"
 #include "update/wizard/UpdaterWindows.h"
 
 #include <QAbstractEventDispatcher>
 #include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
+#include <QTest>
 #include <QTimer>
 
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <thread>
@@ -372,6 +376,90 @@ TEST_F(UpdaterTest, CancelInTheWizardRemovesEveryDownload) {
     EXPECT_EQ(updater->WizardForm(), nullptr);
 }
 
+// The question used to run its own event loop under whatever completed meanwhile: the finish page's OK
+// stopped working, Yes did not abort, and the late cancel deleted the download the stub was to install.
+// Driven through the real message box and its nested event loop, not the dialogs seam's instant answer.
+TEST_F(UpdaterTest, AbortQuestionDecidesWhateverCompletesWhileItIsOpen) {
+    struct Case {
+        const char* name;
+        bool fails; // the download ends short while the question is open
+        bool abort; // the answer
+        std::vector<std::string> log;
+        std::vector<std::string> downloads;
+        QStringList otherBoxes;
+    };
+    const QString connLost = QStringLiteral("与远端服务器的连接中断，\n\n请重新连接后再进行升级操作。");
+    const Case cases[] = {
+        {"completes, Yes", false, true, {"done a.bin.uTMP", "aborted"}, {}, {}},
+        {"completes, No", false, false, {"done a.bin.uTMP", "end"}, {"a.bin.uTMP"}, {}},
+        {"fails, Yes", true, true, {"aborted"}, {}, {}},
+        {"fails, No", true, false, {"connection lost"}, {}, {connLost}},
+    };
+    const std::string body(40000, 'a');
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        log.clear();
+        ScriptedServer server;
+        server.addStep(Step::answer(response("200 OK", info("#url=" + server.url("/a.bin") + "\n"))));
+        const std::string reply = c.fails ? "HTTP/1.1 200 OK\r\nContent-Length: 80000\r\n\r\n" + body
+                                          : response("200 OK", body);
+        server.addStep(Step::slowDrip(reply, 4096, std::chrono::milliseconds(30)));
+        setModalAnswerer([](QDialog&) { return int(QDialog::Accepted); }); // "update now?" Yes
+        updater->OnEndUpgrade = [&](TsuUpdater&, bool& restart) {
+            log.push_back("end");
+            restart = false;
+        };
+        bool closing = false;
+        updater->OnProgress = [&](TsuUpdater& u, const std::string&, std::int64_t, std::int64_t, std::int64_t,
+                                  std::int64_t, std::uint8_t, std::uint8_t, float) {
+            if (!closing) {
+                closing = true;
+                QTimer::singleShot(0, [&u] { u.WizardForm()->close(); }); // the close box
+            }
+        };
+        // The user: answers the question once the download has ended, OKs any other box, presses the
+        // finish page's OK.
+        QString yesLabel;
+        QStringList otherBoxes;
+        bool answered = false;
+        QTimer user;
+        QObject::connect(&user, &QTimer::timeout, [&] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                if (box->icon() == QMessageBox::Question) {
+                    const bool ended = !log.empty() || !updater->Active();
+                    if (ended && !answered) {
+                        answered = true;
+                        yesLabel = box->button(QMessageBox::Yes)->text();
+                        QTest::mouseClick(box->button(c.abort ? QMessageBox::Yes : QMessageBox::No), Qt::LeftButton);
+                    }
+                } else {
+                    otherBoxes << box->text();
+                    QTest::mouseClick(box->button(QMessageBox::Ok), Qt::LeftButton);
+                }
+            } else if (TsuUpdaterWizardForm* wizard = updater->WizardForm(); wizard && wizard->isFinishPage()) {
+                QTest::mouseClick(wizard->findChild<QPushButton*>(QStringLiteral("FinishBtn")), Qt::LeftButton);
+            }
+        });
+        user.start(10);
+        updater->InfoFileURL = server.url("/upt.inf");
+        updater->BeginUpdateCheck();
+        ASSERT_TRUE(processEventsUntil([&] {
+            return log.size() >= c.log.size() && settled() && !QApplication::activeModalWidget() &&
+                   !(updater->WizardForm() && updater->WizardForm()->isVisible());
+        }));
+        processEventsUntil([] { return false; }, 50);
+        user.stop();
+        EXPECT_TRUE(answered);
+        EXPECT_EQ(log, c.log);
+        EXPECT_EQ(downloadsIn(dir), c.downloads);
+        EXPECT_EQ(otherBoxes, c.otherBoxes);
+        EXPECT_EQ(updater->Aborted, c.abort);
+        EXPECT_FALSE(updater->Restarting); // the program keeps running
+        EXPECT_EQ(yesLabel, QStringLiteral("[&Y]是")); // the wizard's language, not the system's
+        updater->DeletePartialDownloads();
+    }
+}
+
 TEST_F(UpdaterTest, OnlyFilesOfADifferentSizeAreDownloaded) {
     std::ofstream(dir / "same.dat") << std::string(300, 's');
     std::ofstream(dir / "other.dat") << std::string(10, 'o');
@@ -559,4 +647,69 @@ TEST_F(UpdaterTest, FileThatEndsShortNeverStaysForTheStub) {
     EXPECT_EQ(updater->WizardForm(), nullptr); // the wizard closed with the transfer
     ASSERT_EQ(dialogs.requests().size(), 1u);
     EXPECT_EQ(dialogs.requests()[0].icon, MessageIcon::Error);
+}
+
+// A download that could not be stored used to be reported as a lost connection.
+TEST_F(UpdaterTest, RefusedWriteIsReportedWithTheFileAndTheSystemsReason) {
+    struct Case {
+        const char* name;
+        std::function<void(const fs::path&)> spoil; // makes the download's name refuse writing
+        int error;
+    };
+    const Case cases[] = {
+        {"full disk", [](const fs::path& p) { fs::create_symlink("/dev/full", p); }, ENOSPC},
+        {"a folder in the way", [](const fs::path& p) { fs::create_directory(p); }, EISDIR},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        log.clear();
+        ScriptedServer server;
+        server.addStep(Step::answer(response("200 OK", info("#url=" + server.url("/data.rar") + "\n"))));
+        server.addStep(Step::answer(response("200 OK", std::string(20000, 'd'))));
+        DialogRecorder dialogs;
+        setModalAnswerer([](QDialog&) { return int(QDialog::Accepted); });
+        const fs::path download = dir / "data.rar.uTMP";
+        // After the leftovers of earlier updates were cleared, before the body is stored.
+        updater->OnFileStart = [&](TsuUpdater&, const std::string&, std::int32_t, std::int64_t, bool&) {
+            c.spoil(download);
+        };
+        updater->InfoFileURL = server.url("/upt.inf");
+        updater->BeginUpdateCheck();
+        ASSERT_TRUE(processEventsUntil([&] { return !log.empty() && settled(); }));
+        ASSERT_EQ(dialogs.requests().size(), 1u);
+        EXPECT_EQ(dialogs.requests()[0].text,
+                  QStringLiteral("无法写入文件 %1：%2\n\n升级已停止。请清理磁盘空间或允许写入程序所在的文件夹，然后再试一次。")
+                      .arg(QString::fromStdString(download.string()), QString::fromLocal8Bit(std::strerror(c.error))));
+        EXPECT_EQ(dialogs.requests()[0].icon, MessageIcon::Error);
+        EXPECT_FALSE(fs::exists(fs::symlink_status(download)));
+        EXPECT_TRUE(!updater->WizardForm() || !updater->WizardForm()->isVisible());
+    }
+}
+
+TEST_F(UpdaterTest, StartUpFinishesAnInterruptedInstallationAndKeepsTheOptions) {
+    const fs::path program = updater->ProgramFileName;
+    std::ofstream(dir / "data.rar") << "new data"; // put in place before the stub was killed
+    std::ofstream(dir / "data.rar.uOLD") << "old data";
+    std::string error;
+    ASSERT_TRUE(stub::InstallJournal::begin(program, {{dir / "data.rar.uTMP", dir / "data.rar", dir / "data.rar.uOLD"}},
+                                            error))
+        << error;
+    DialogRecorder dialogs;
+    bool restarted = false;
+    updater->OnAfterRestart = [&](TsuUpdater&) { restarted = true; };
+    updater->Loaded({"qarvia-toolbox", "--update-url", "http://127.0.0.1:1/u.inf", "--rank-url", "http://x"});
+    EXPECT_FALSE(restarted);
+    EXPECT_EQ(readFile(dir / "data.rar"), "old data");
+    EXPECT_EQ(readFile(dir / "data.rar.uTMP"), "new data");
+    EXPECT_FALSE(fs::exists(dir / "data.rar.uOLD"));
+    ASSERT_EQ(dialogs.texts(), QStringList{QStringLiteral("上次升级没有完成。\n\n已恢复为原来的版本；已下载的文件会保留到下次再试。")});
+    EXPECT_EQ(dialogs.requests()[0].icon, MessageIcon::Warning);
+    EXPECT_EQ(updater->RestartArguments,
+              (std::vector<std::string>{"--update-url", "http://127.0.0.1:1/u.inf", "--rank-url", "http://x"}));
+
+    // The restart argument itself is not kept, what follows it is; nothing more to tell.
+    updater->Loaded({"qarvia-toolbox", "/afterupgrade", "--update-url", "http://127.0.0.1:1/u.inf"});
+    EXPECT_TRUE(restarted);
+    EXPECT_EQ(dialogs.requests().size(), 1u);
+    EXPECT_EQ(updater->RestartArguments, (std::vector<std::string>{"--update-url", "http://127.0.0.1:1/u.inf"}));
 }

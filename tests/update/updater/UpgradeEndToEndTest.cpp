@@ -1,6 +1,8 @@
 // Whole upgrades: an update published on loopback by a real HTTP server program, a program built on
 // TsuUpdater installed in a folder of its own (with a blank and a "+" in its path), and the real stub.
 
+#include "update/stub/StubInstaller.h"
+
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -121,7 +123,9 @@ public:
     int port = 0;
 };
 
-const std::string NewProgram = "#!/bin/sh\necho \"new program: $1\" > \"$(dirname \"$0\")/mark\"\n";
+const std::string NewProgram = "#!/bin/sh\necho \"new program: $*\" > \"$(dirname \"$0\")/mark\"\n";
+// What the Chinese wizard says once after an installation was undone.
+const std::string NotCompleted = "上次升级没有完成。\n\n已恢复为原来的版本；已下载的文件会保留到下次再试。\n--\n";
 
 class UpgradeEndToEnd : public ::testing::Test {
 protected:
@@ -146,8 +150,9 @@ protected:
 
     void publish(const std::string& infoFile) { writeFile(published / "upt.inf", infoFile); }
 
+    std::string checkUrl() const { return server->url("/upt.inf?d=7"); }
     int runCheck(const std::string& extra = {}) {
-        std::vector<std::string> args = {program.string(), "--check", server->url("/upt.inf?d=7")};
+        std::vector<std::string> args = {program.string(), "--check", checkUrl()};
         if (!extra.empty())
             args.push_back(extra);
         const pid_t pid = spawn(args, -1, {"UPGRADE_TEST_STUB=" + (root / "stub").string()});
@@ -168,7 +173,8 @@ TEST_F(UpgradeEndToEnd, PublishedUpdateIsInstalledAndRestarted) {
     publish("#version=v1.2\r\n#url=" + server->url("/upgrade-test-app") + "\r\n#url0=" + server->url("/data.rar") +
             "\r\n#url3=" + server->url("/readme.txt") + "\r\n#message={1、增加Qarvia英雄榜查询功能}\r\n");
     EXPECT_EQ(runCheck(), 0);
-    EXPECT_EQ(waitForFile(installed / "mark"), "new program: /afterupgrade\n");
+    // The restarted program keeps the options it was started with.
+    EXPECT_EQ(waitForFile(installed / "mark"), "new program: /afterupgrade --check " + checkUrl() + "\n");
     for (const char* name : {"upgrade-test-app", "data.rar", "readme.txt"})
         EXPECT_EQ(readFile(installed / name), readFile(published / name)) << name;
     EXPECT_TRUE(downloadsIn(installed).empty());
@@ -181,7 +187,7 @@ TEST_F(UpgradeEndToEnd, LostSecondFileIsSkipped) {
             "\n#url3=" + server->url("/readme.txt") + "\n");
     EXPECT_EQ(runCheck(), 0);
     // The program was not replaced, so the old one starts again and learns of the upgrade.
-    EXPECT_EQ(waitForFile(installed / "mark"), "after-restart");
+    EXPECT_EQ(waitForFile(installed / "mark"), "after-restart --check " + checkUrl());
     EXPECT_EQ(readFile(installed / "data.rar"), "data");
     EXPECT_EQ(readFile(installed / "readme.txt"), "new readme");
     EXPECT_FALSE(fs::exists(installed / "missing.dat"));
@@ -206,7 +212,7 @@ TEST_F(UpgradeEndToEnd, SetupProgramRunsBeforeTheRestart) {
     writeFile(published / "setup.exe", "#!/bin/sh\necho \"setup ran: $1\" > \"$(dirname \"$0\")/setup-ran\"\n");
     publish("#version=v1.2\n#url=" + server->url("/setup.exe") + "\n#method=1\n");
     EXPECT_EQ(runCheck(), 0);
-    EXPECT_EQ(waitForFile(installed / "mark"), "after-restart");
+    EXPECT_EQ(waitForFile(installed / "mark"), "after-restart --check " + checkUrl());
     EXPECT_EQ(readFile(installed / "setup-ran"), "setup ran: /afterupgrade\n");
     EXPECT_FALSE(fs::exists(installed / "setup.exe"));
     EXPECT_EQ(readFile(program), oldProgram);
@@ -220,11 +226,75 @@ TEST_F(UpgradeEndToEnd, FailedReplacementRollsEverythingBack) {
     publish("#version=v1.2\n#url=" + server->url("/upgrade-test-app") + "\n#url0=" + server->url("/readme.txt") +
             "\n#url3=" + server->url("/zz-plugins") + "\n");
     EXPECT_EQ(runCheck(), 0);
-    // The old program comes back without the restart argument: nothing was upgraded.
-    EXPECT_EQ(waitForFile(installed / "mark"), "plain ");
+    // The old program comes back without the restart argument (nothing was upgraded), says so once and
+    // checks nothing.
+    EXPECT_EQ(waitForFile(installed / "mark"), "plain --check " + checkUrl());
+    EXPECT_EQ(readFile(installed / "told"), NotCompleted);
     EXPECT_EQ(readFile(program), oldProgram);
     EXPECT_EQ(readFile(installed / "readme.txt"), "old readme");
     EXPECT_EQ(readFile(installed / "zz-plugins" / "keep"), "plugin");
     EXPECT_EQ(downloadsIn(installed),
               (std::vector<std::string>{"readme.txt.uTMP", "upgrade-test-app.uTMP", "zz-plugins.uTMP"}));
+}
+
+// A kill between any two steps of an installation used to leave new and old files mixed and ".uOLD" copies
+// behind. Now the next start of whichever program is in place finishes it before its window shows.
+TEST_F(UpgradeEndToEnd, InstallationKilledAtEveryStepIsFinishedByTheNextStart) {
+    const std::string newProgram = oldProgram + "another build"; // runs the same, differs in its bytes
+    const qarvia::stub::StubRequest request{program.string(), "/afterupgrade", false, {}};
+    bool wentThrough = false;
+    for (int killAt = 1; killAt < 20 && !wentThrough; ++killAt) {
+        SCOPED_TRACE(killAt);
+        for (const char* name : {"mark", "told", "data.rar"})
+            fs::remove(installed / name);
+        fs::remove(program);
+        writeFile(program, oldProgram, true);
+        writeFile(installed / "readme.txt", "old readme");
+        writeFile(installed / "upgrade-test-app.uTMP", newProgram, true);
+        writeFile(installed / "readme.txt.uTMP", "new readme");
+        writeFile(installed / "data.rar.uTMP", "new data");
+
+        // The stub's installation in a process of its own, killed after step `killAt`.
+        const pid_t stub = fork();
+        if (stub == 0) {
+            qarvia::stub::FileOps ops = qarvia::stub::FileOps::system();
+            int steps = 0;
+            ops.stepDone = [&] {
+                if (++steps == killAt)
+                    raise(SIGKILL);
+            };
+            _exit(qarvia::stub::installDownloads(request, ops).ok ? 0 : 1);
+        }
+        const int status = waitExit(stub);
+        wentThrough = status == 0;
+        if (!wentThrough) {
+            ASSERT_EQ(status, 128 + SIGKILL);
+        }
+
+        // Started twice: the user is told once.
+        for (int start = 0; start < 2; ++start) {
+            EXPECT_EQ(waitExit(spawn({program.string()})), 0);
+            EXPECT_EQ(readFile(installed / "mark"), "plain ");
+        }
+        if (readFile(installed / "readme.txt") == "old readme") {
+            EXPECT_EQ(readFile(program), oldProgram);
+            EXPECT_FALSE(fs::exists(installed / "data.rar"));
+            EXPECT_EQ(downloadsIn(installed),
+                      (std::vector<std::string>{"data.rar.uTMP", "readme.txt.uTMP", "upgrade-test-app.uTMP"}));
+            EXPECT_EQ(readFile(installed / "told"), NotCompleted);
+        } else {
+            // Killed after every new file was in place: the update stands.
+            EXPECT_EQ(readFile(installed / "readme.txt"), "new readme");
+            EXPECT_EQ(readFile(installed / "data.rar"), "new data");
+            EXPECT_EQ(readFile(program), newProgram);
+            EXPECT_TRUE(downloadsIn(installed).empty());
+            EXPECT_FALSE(fs::exists(installed / "told"));
+        }
+        for (const auto& entry : fs::directory_iterator(installed)) {
+            const std::string name = entry.path().filename().string();
+            EXPECT_EQ(name.find(".uOLD"), std::string::npos) << name;
+            EXPECT_EQ(name.find(".uJOURNAL"), std::string::npos) << name;
+        }
+    }
+    EXPECT_TRUE(wentThrough);
 }

@@ -2,8 +2,10 @@
 // folder of its own, it is started as
 //     upgrade-test-app --check INFO_URL [--cancel | --decline]
 // and answers the question and the lost-file boxes with Yes and presses the wizard's finish button. Started
-// by the stub afterwards, it writes "mark" beside itself: "after-restart" when its first argument is the
-// restart argument, else "plain" followed by its arguments.
+// by the stub afterwards, it writes "mark" beside itself: "after-restart" followed by the arguments after
+// the restart argument when its first argument is that, else "plain" followed by its arguments. Every
+// message box it was shown is appended to "told" beside it, each followed by a line "--"; a start that
+// was told something (the last update did not complete) checks nothing.
 //
 // Exit codes: 0 restart handed to the stub, 3 cancelled, 4 restart declined, 5 no update, 6 other outcome,
 // 7 the stub could not be started.
@@ -25,18 +27,24 @@ using namespace qarvia::update;
 
 namespace {
 
+std::filesystem::path besideProgram(const char* name) {
+    return std::filesystem::path(QCoreApplication::applicationFilePath().toStdString()).parent_path() / name;
+}
+
 class YesToEverything : public Dialogs {
 public:
     MessageButton show(const MessageRequest& r) override {
+        ++told;
+        std::ofstream(besideProgram("told"), std::ios::app) << r.text.toStdString() << "\n--\n";
         if (r.buttons & mbYes)
             return mbYes;
         return mbOk;
     }
+    int told = 0;
 };
 
 void writeMark(const std::string& text) {
-    const auto dir = std::filesystem::path(QCoreApplication::applicationFilePath().toStdString()).parent_path();
-    std::ofstream(dir / "mark") << text;
+    std::ofstream(besideProgram("mark")) << text;
 }
 
 } // namespace
@@ -54,22 +62,21 @@ int main(int argc, char** argv) {
     updater.setWizardLanguage(wlChineseSimplified);
     if (const char* stub = std::getenv("UPGRADE_TEST_STUB"))
         TsuUpdater::setStubPath(stub);
+    YesToEverything yes;
+    setDialogs(&yes);
     bool restarted = false;
     updater.OnAfterRestart = [&](TsuUpdater&) { restarted = true; };
     updater.Loaded(args);
     if (restarted) {
-        writeMark("after-restart");
+        writeMark(("after-restart " + args.mid(2).join(QLatin1Char(' '))).toStdString());
         return 0;
     }
-    if (args.size() < 3 || args.at(1) != QStringLiteral("--check")) {
+    if (yes.told > 0 || args.size() < 3 || args.at(1) != QStringLiteral("--check")) {
         writeMark(("plain " + args.mid(1).join(QLatin1Char(' '))).toStdString());
         return 0;
     }
     const bool cancel = args.contains(QStringLiteral("--cancel"));
     const bool decline = args.contains(QStringLiteral("--decline"));
-
-    YesToEverything yes;
-    setDialogs(&yes);
     setModalAnswerer([](QDialog&) { return int(QDialog::Accepted); });
 
     int exitCode = 6;

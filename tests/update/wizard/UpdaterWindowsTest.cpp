@@ -51,11 +51,28 @@ TEST_F(WindowsTest, WizardLayoutWithAndWithoutFileLocation) {
         wizard->ShowWizard({false, c.hide, {}});
         EXPECT_EQ(child<QLineEdit>(wizard, "FileURL")->isVisible(), !c.hide);
         EXPECT_EQ(child<QLabel>(wizard, "LDownloadingFileFrom")->isVisible(), !c.hide);
-        EXPECT_EQ(child<QLabel>(wizard, "LFileSize")->y(), c.fileSizeTop);
-        EXPECT_EQ(child<QLabel>(wizard, "LTransferRate")->y(), c.rateTop);
-        EXPECT_EQ(child<QLabel>(wizard, "LEstimatedTime")->y(), c.timeTop);
-        EXPECT_EQ(child<QProgressBar>(wizard, "ProgressCurrentFile")->y(), c.barTop);
-        EXPECT_EQ(child<QGroupBox>(wizard, "LCurrentFile")->geometry(), QRect(136, c.groupTop, 319, c.groupHeight));
+        // The form's positions, moved below a group title taller than the 13 pixels they leave it (this
+        // style's): the title used to cover the first line ("文档大小" with HideFileLocation).
+        auto* group = child<QGroupBox>(wizard, "LCurrentFile");
+        const int shift = std::max(0, group->contentsRect().top() - 14);
+        auto* time = child<QLabel>(wizard, "LEstimatedTime");
+        EXPECT_EQ(child<QLabel>(wizard, "LFileSize")->y(), c.fileSizeTop + shift);
+        EXPECT_EQ(child<QLabel>(wizard, "LTransferRate")->y(), c.rateTop + shift);
+        EXPECT_EQ(time->y(), c.timeTop + shift);
+        EXPECT_EQ(child<QProgressBar>(wizard, "ProgressCurrentFile")->y(),
+                  std::max(c.barTop, time->y() + time->height() + 4));
+        EXPECT_EQ(group->pos(), QPoint(136, c.groupTop));
+        EXPECT_EQ(group->width(), 319);
+        EXPECT_GE(group->height(), c.groupHeight);
+        EXPECT_LT(group->geometry().bottom(), child<QGroupBox>(wizard, "LAllFiles")->y());
+        for (const char* name : {"LCurrentFile", "LAllFiles"}) {
+            auto* box = child<QGroupBox>(wizard, name);
+            for (QWidget* line : box->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+                if (!line->isHidden()) {
+                    EXPECT_GE(line->y(), box->contentsRect().top()) << name << " " << line->objectName().toStdString();
+                }
+            }
+        }
         EXPECT_EQ(wizard->size(), QSize(463, 281));
         EXPECT_EQ(wizard->windowTitle(), QStringLiteral("软件升级精灵"));
         EXPECT_EQ(child<QLabel>(wizard, "LDownloadingFileFrom")->text(), QStringLiteral("文档下载源"));
@@ -210,4 +227,48 @@ TEST_F(WindowsTest, LostFileQuestion) {
     EXPECT_EQ(dialogs.requests()[0].icon, MessageIcon::Warning);
     EXPECT_EQ(dialogs.requests()[0].text,
               QStringLiteral("文档b.dat找不到或者发生错误，\n\n您要忽略这个文档并且继续升级操作吗？"));
+}
+
+// The update windows used to leave their frame to the window manager's defaults (some offer to maximise a
+// fixed-size dialog), and the update's boxes labelled their buttons in Chinese whatever the wizard spoke.
+TEST_F(WindowsTest, FramesAndBoxButtonsFollowTheUpdate) {
+    std::vector<Qt::WindowFlags> frames;
+    setModalAnswerer([&](QDialog& window) {
+        frames.push_back(window.windowFlags());
+        return int(QDialog::Rejected);
+    });
+    TsuUpdaterMessageForm::AskUpgrade(QString());
+    std::string user, password;
+    TsuUpdaterPasswordForm::AskLogin("a.rar", user, password);
+    auto* wizard = new TsuUpdaterWizardForm;
+    frames.push_back(wizard->windowFlags());
+    delete wizard;
+    ASSERT_EQ(frames.size(), 3u);
+    for (const Qt::WindowFlags flags : frames) {
+        EXPECT_TRUE(flags.testFlag(Qt::CustomizeWindowHint));
+        EXPECT_TRUE(flags.testFlag(Qt::WindowCloseButtonHint));
+        EXPECT_FALSE(flags.testAnyFlags(Qt::WindowMaximizeButtonHint | Qt::WindowMinimizeButtonHint));
+    }
+
+    selectLanguage(wlEnglish);
+    {
+        DialogRecorder dialogs;
+        showUpdateMessage(QStringLiteral("x"), MessageIcon::Error);
+        askSkipLostFile("a.rar", 404);
+        ASSERT_EQ(dialogs.requests().size(), 2u);
+        for (const auto& r : dialogs.requests()) {
+            EXPECT_EQ(r.buttonTexts.at(mbOk), QStringLiteral("&OK"));
+            EXPECT_EQ(r.buttonTexts.at(mbYes), QStringLiteral("&Yes"));
+            EXPECT_EQ(r.buttonTexts.at(mbNo), QStringLiteral("&No"));
+        }
+    }
+    // The real box shows them.
+    QStringList labels;
+    ModalWindowCloser closer([&](QWidget* w) {
+        for (auto* button : w->findChildren<QPushButton*>())
+            labels << button->text();
+    });
+    askSkipLostFile("a.rar", 404);
+    labels.sort();
+    EXPECT_EQ(labels, (QStringList{QStringLiteral("&No"), QStringLiteral("&Yes")}));
 }
