@@ -40,6 +40,8 @@ const LanguageBlock LanguageBlocks[LanguageCount] = {
          "Access to remote file \"%s\" is password protected.\n\nPlease enter your username and password (received after registration) to continue software upgrade.",
          "Connection with remote server lost.\r\rPlease restore connection and try to\rupgrade this software again later.",
          "The update could not be applied: %s\r\rThe program keeps running with its current version; the downloaded files are kept for the next try.",
+         "The update information could not be verified.\r\rNothing was installed; the program keeps its current version.",
+         "The downloaded file %s does not match its listed size or hash.\r\rIt was deleted and nothing was installed.",
      }},
     {wlRussian,
      {
@@ -75,6 +77,8 @@ const LanguageBlock LanguageBlocks[LanguageCount] = {
          "Доступ к удалённому файлу \"%s\" защищён паролем.\n\nВведите имя пользователя и пароль (полученные при регистрации), чтобы продолжить обновление программы.",
          "Соединение с удалённым сервером потеряно.\r\rВосстановите соединение и повторите\rпопытку обновления позже.",
          "Не удалось установить обновление: %s\r\rПрограмма продолжит работу в текущей версии; загруженные файлы сохранены для следующей попытки.",
+         "Не удалось проверить подлинность сведений об обновлении.\r\rНичего не установлено; программа остаётся в текущей версии.",
+         "Загруженный файл %s не совпадает с указанным размером или контрольной суммой.\r\rОн удалён, ничего не установлено.",
      }},
     {wlGerman,
      {
@@ -110,6 +114,8 @@ const LanguageBlock LanguageBlocks[LanguageCount] = {
          "Der Zugriff auf die Datei \"%s\" ist kennwortgeschützt.\n\nBitte geben Sie Ihren Benutzernamen und Ihr Kennwort (nach der Registrierung erhalten) ein, um die Aktualisierung fortzusetzen.",
          "Die Verbindung zum Server wurde unterbrochen.\r\rBitte stellen Sie die Verbindung wieder her und\rversuchen Sie die Aktualisierung später erneut.",
          "Die Aktualisierung konnte nicht installiert werden: %s\r\rDas Programm läuft in der bisherigen Version weiter; die heruntergeladenen Dateien bleiben für den nächsten Versuch erhalten.",
+         "Die Update-Informationen konnten nicht überprüft werden.\r\rEs wurde nichts installiert; das Programm behält seine aktuelle Version.",
+         "Die heruntergeladene Datei %s stimmt nicht mit ihrer angegebenen Größe oder Prüfsumme überein.\r\rSie wurde gelöscht, und es wurde nichts installiert.",
      }},
     {wlFrench,
      {
@@ -145,6 +151,8 @@ const LanguageBlock LanguageBlocks[LanguageCount] = {
          "L'accès au fichier distant \"%s\" est protégé par un mot de passe.\n\nSaisissez votre nom d'utilisateur et votre mot de passe (reçus lors de l'enregistrement) pour poursuivre la mise à jour.",
          "La connexion avec le serveur distant a été perdue.\r\rRétablissez la connexion et réessayez\rla mise à jour plus tard.",
          "La mise à jour n'a pas pu être appliquée : %s\r\rLe programme continue avec sa version actuelle ; les fichiers téléchargés sont conservés pour la prochaine tentative.",
+         "Les informations de mise à jour n'ont pas pu être vérifiées.\r\rRien n'a été installé ; le programme garde sa version actuelle.",
+         "Le fichier téléchargé %s ne correspond pas à la taille ou à l'empreinte indiquées.\r\rIl a été supprimé et rien n'a été installé.",
      }},
     {wlSpanish,
      {
@@ -180,6 +188,8 @@ const LanguageBlock LanguageBlocks[LanguageCount] = {
          "El acceso al archivo remoto \"%s\" está protegido con contraseña.\n\nIntroduzca su nombre de usuario y contraseña (recibidos al registrarse) para continuar la actualización.",
          "Se perdió la conexión con el servidor remoto.\r\rRestablezca la conexión e intente\ractualizar más tarde.",
          "No se pudo aplicar la actualización: %s\r\rEl programa sigue funcionando con su versión actual; los archivos descargados se conservan para el próximo intento.",
+         "No se pudo verificar la información de actualización.\r\rNo se instaló nada; el programa conserva su versión actual.",
+         "El archivo descargado %s no coincide con el tamaño o el hash indicados.\r\rSe ha eliminado y no se instaló nada.",
      }},
     {wlPortuguese,
      {
@@ -215,6 +225,8 @@ const LanguageBlock LanguageBlocks[LanguageCount] = {
          "O acesso ao ficheiro remoto \"%s\" está protegido por palavra-passe.\n\nIntroduza o seu nome de utilizador e palavra-passe (recebidos após o registo) para continuar a atualização.",
          "A ligação ao servidor remoto foi perdida.\r\rRestabeleça a ligação e tente\ratualizar mais tarde.",
          "Não foi possível aplicar a atualização: %s\r\rO programa continua com a versão atual; os ficheiros transferidos são mantidos para a próxima tentativa.",
+         "Não foi possível verificar a informação de actualização.\r\rNada foi instalado; o programa mantém a versão actual.",
+         "O ficheiro transferido %s não corresponde ao tamanho ou ao hash indicados.\r\rFoi eliminado e nada foi instalado.",
      }},
     {wlPortugueseBrazilian,
      {
@@ -250,6 +262,8 @@ const LanguageBlock LanguageBlocks[LanguageCount] = {
          "O acesso ao arquivo remoto \"%s\" é protegido por senha.\n\nDigite seu nome de usuário e senha (recebidos após o registro) para continuar a atualização.",
          "A conexão com o servidor remoto foi perdida.\r\rRestabeleça a conexão e tente\ratualizar novamente mais tarde.",
          "Não foi possível aplicar a atualização: %s\r\rO programa continua com a versão atual; os arquivos baixados foram mantidos para a próxima tentativa.",
+         "Não foi possível verificar as informações de atualização.\r\rNada foi instalado; o programa continua na versão atual.",
+         "O arquivo baixado %s não confere com o tamanho ou o hash informados.\r\rEle foi excluído e nada foi instalado.",
      }},
     {wlItalian,
      {
@@ -285,6 +299,8 @@ const LanguageBlock LanguageBlocks[LanguageCount] = {
          "L'accesso al file remoto \"%s\" è protetto da password.\n\nInserire nome utente e password (ricevuti dopo la registrazione) per continuare l'aggiornamento.",
          "Connessione con il server remoto interrotta.\r\rRipristinare la connessione e riprovare\rl'aggiornamento più tardi.",
          "Impossibile applicare l'aggiornamento: %s\r\rIl programma continua con la versione attuale; i file scaricati vengono conservati per il prossimo tentativo.",
+         "Impossibile verificare le informazioni di aggiornamento.\r\rNon è stato installato nulla; il programma mantiene la versione attuale.",
+         "Il file scaricato %s non corrisponde alla dimensione o all'hash indicati.\r\rÈ stato eliminato e non è stato installato nulla.",
      }},
     {wlDutch,
      {
@@ -320,6 +336,8 @@ const LanguageBlock LanguageBlocks[LanguageCount] = {
          "Toegang tot het externe bestand \"%s\" is met een wachtwoord beveiligd.\n\nVoer uw gebruikersnaam en wachtwoord in (ontvangen na registratie) om door te gaan met bijwerken.",
          "De verbinding met de server is verbroken.\r\rHerstel de verbinding en probeer\rlater opnieuw bij te werken.",
          "De update kon niet worden toegepast: %s\r\rHet programma blijft de huidige versie gebruiken; de gedownloade bestanden worden bewaard voor de volgende poging.",
+         "De update-informatie kon niet worden geverifieerd.\r\rEr is niets geïnstalleerd; het programma behoudt de huidige versie.",
+         "Het gedownloade bestand %s komt niet overeen met de opgegeven grootte of hash.\r\rHet is verwijderd en er is niets geïnstalleerd.",
      }},
     {wlDanish,
      {
@@ -355,6 +373,8 @@ const LanguageBlock LanguageBlocks[LanguageCount] = {
          "Adgang til fjernfilen \"%s\" er beskyttet med adgangskode.\n\nAngiv dit brugernavn og din adgangskode (modtaget ved registrering) for at fortsætte opdateringen.",
          "Forbindelsen til serveren blev afbrudt.\r\rGenopret forbindelsen, og prøv\rat opdatere igen senere.",
          "Opdateringen kunne ikke installeres: %s\r\rProgrammet kører videre med den nuværende version; de hentede filer gemmes til næste forsøg.",
+         "Opdateringsoplysningerne kunne ikke bekræftes.\r\rIntet blev installeret; programmet beholder sin nuværende version.",
+         "Den hentede fil %s svarer ikke til den angivne størrelse eller hash.\r\rDen er slettet, og intet blev installeret.",
      }},
     {wlSwedish,
      {
@@ -390,6 +410,8 @@ const LanguageBlock LanguageBlocks[LanguageCount] = {
          "Åtkomst till fjärrfilen \"%s\" är lösenordsskyddad.\n\nAnge ditt användarnamn och lösenord (som du fick vid registreringen) för att fortsätta uppdateringen.",
          "Anslutningen till servern bröts.\r\rÅterställ anslutningen och försök\ruppdatera igen senare.",
          "Uppdateringen kunde inte installeras: %s\r\rProgrammet fortsätter med den nuvarande versionen; de hämtade filerna sparas till nästa försök.",
+         "Uppdateringsinformationen kunde inte verifieras.\r\rIngenting installerades; programmet behåller sin nuvarande version.",
+         "Den hämtade filen %s stämmer inte med angiven storlek eller hash.\r\rDen har tagits bort och ingenting installerades.",
      }},
     {wlFinnish,
      {
@@ -425,6 +447,8 @@ const LanguageBlock LanguageBlocks[LanguageCount] = {
          "Etätiedosto \"%s\" on suojattu salasanalla.\n\nJatka päivitystä antamalla käyttäjätunnuksesi ja salasanasi (saatu rekisteröitymisen yhteydessä).",
          "Yhteys palvelimeen katkesi.\r\rMuodosta yhteys uudelleen ja\ryritä päivitystä myöhemmin uudelleen.",
          "Päivitystä ei voitu asentaa: %s\r\rOhjelma jatkaa nykyisellä versiolla; ladatut tiedostot säilytetään seuraavaa yritystä varten.",
+         "Päivitystietoja ei voitu varmentaa.\r\rMitään ei asennettu; ohjelman nykyinen versio säilyy.",
+         "Ladattu tiedosto %s ei vastaa ilmoitettua kokoa tai tiivistettä.\r\rSe poistettiin, eikä mitään asennettu.",
      }},
     {wlEstonian,
      {
@@ -460,6 +484,8 @@ const LanguageBlock LanguageBlocks[LanguageCount] = {
          "Juurdepääs kaugfailile \"%s\" on parooliga kaitstud.\n\nUuendamise jätkamiseks sisestage kasutajanimi ja parool (saadud registreerimisel).",
          "Ühendus serveriga katkes.\r\rTaastage ühendus ja proovige\rhiljem uuesti uuendada.",
          "Uuendust ei õnnestunud paigaldada: %s\r\rProgramm töötab edasi praeguse versiooniga; allalaaditud failid jäetakse järgmiseks katseks alles.",
+         "Uuendusteavet ei õnnestunud kontrollida.\r\rMidagi ei paigaldatud; programm jääb praegusele versioonile.",
+         "Allalaaditud fail %s ei vasta märgitud suurusele või räsile.\r\rSee kustutati ja midagi ei paigaldatud.",
      }},
     {wlUkrainian,
      {
@@ -495,6 +521,8 @@ const LanguageBlock LanguageBlocks[LanguageCount] = {
          "Доступ до віддаленого файлу \"%s\" захищено паролем.\n\nВведіть ім'я користувача та пароль (отримані під час реєстрації), щоб продовжити оновлення програми.",
          "З'єднання з віддаленим сервером втрачено.\r\rВідновіть з'єднання і спробуйте\rоновити програму пізніше.",
          "Не вдалося встановити оновлення: %s\r\rПрограма продовжить роботу в поточній версії; завантажені файли збережено для наступної спроби.",
+         "Не вдалося перевірити відомості про оновлення.\r\rНічого не встановлено; програма залишається в поточній версії.",
+         "Завантажений файл %s не відповідає вказаному розміру або контрольній сумі.\r\rЙого видалено, нічого не встановлено.",
      }},
     {wlPolish,
      {
@@ -530,6 +558,8 @@ const LanguageBlock LanguageBlocks[LanguageCount] = {
          "Dostęp do zdalnego pliku \"%s\" jest chroniony hasłem.\n\nWprowadź nazwę użytkownika i hasło (otrzymane po rejestracji), aby kontynuować aktualizację.",
          "Utracono połączenie ze zdalnym serwerem.\r\rPrzywróć połączenie i spróbuj\rzaktualizować program później.",
          "Nie udało się zainstalować aktualizacji: %s\r\rProgram działa dalej w bieżącej wersji; pobrane pliki zostały zachowane na następną próbę.",
+         "Nie udało się zweryfikować informacji o aktualizacji.\r\rNic nie zostało zainstalowane; program pozostaje w obecnej wersji.",
+         "Pobrany plik %s nie zgadza się z podanym rozmiarem lub skrótem.\r\rZostał usunięty i nic nie zostało zainstalowane.",
      }},
     {wlCzech,
      {
@@ -565,6 +595,8 @@ const LanguageBlock LanguageBlocks[LanguageCount] = {
          "Přístup ke vzdálenému souboru \"%s\" je chráněn heslem.\n\nZadejte uživatelské jméno a heslo (obdržené při registraci) a pokračujte v aktualizaci.",
          "Spojení se vzdáleným serverem bylo přerušeno.\r\rObnovte připojení a zkuste\raktualizaci provést později.",
          "Aktualizaci se nepodařilo nainstalovat: %s\r\rProgram pokračuje v současné verzi; stažené soubory zůstávají pro další pokus.",
+         "Informace o aktualizaci nebylo možné ověřit.\r\rNic nebylo nainstalováno; program zůstává ve stávající verzi.",
+         "Stažený soubor %s neodpovídá uvedené velikosti nebo otisku.\r\rByl smazán a nic nebylo nainstalováno.",
      }},
     {wlHungarian,
      {
@@ -600,6 +632,8 @@ const LanguageBlock LanguageBlocks[LanguageCount] = {
          "A(z) \"%s\" távoli fájl jelszóval védett.\n\nA frissítés folytatásához adja meg a felhasználónevét és a jelszavát (a regisztráció után kapta meg).",
          "Megszakadt a kapcsolat a távoli kiszolgálóval.\r\rÁllítsa helyre a kapcsolatot, és próbálja\rmeg később újra a frissítést.",
          "A frissítést nem sikerült telepíteni: %s\r\rA program a jelenlegi verzióval fut tovább; a letöltött fájlok megmaradnak a következő kísérlethez.",
+         "A frissítési információkat nem sikerült ellenőrizni.\r\rSemmi sem lett telepítve; a program a jelenlegi verziónál marad.",
+         "A letöltött %s fájl nem egyezik a megadott mérettel vagy ellenőrzőösszeggel.\r\rTörölve lett, és semmi sem lett telepítve.",
      }},
     {wlRomanian,
      {
@@ -635,6 +669,8 @@ const LanguageBlock LanguageBlocks[LanguageCount] = {
          "Accesul la fișierul de la distanță \"%s\" este protejat prin parolă.\n\nIntroduceți numele de utilizator și parola (primite la înregistrare) pentru a continua actualizarea.",
          "Conexiunea cu serverul de la distanță a fost pierdută.\r\rRestabiliți conexiunea și încercați\ractualizarea mai târziu.",
          "Actualizarea nu a putut fi aplicată: %s\r\rProgramul continuă cu versiunea curentă; fișierele descărcate sunt păstrate pentru următoarea încercare.",
+         "Informațiile de actualizare nu au putut fi verificate.\r\rNu s-a instalat nimic; programul își păstrează versiunea actuală.",
+         "Fișierul descărcat %s nu corespunde dimensiunii sau amprentei indicate.\r\rA fost șters și nu s-a instalat nimic.",
      }},
     {wlCatalan,
      {
@@ -670,6 +706,8 @@ const LanguageBlock LanguageBlocks[LanguageCount] = {
          "L'accés al fitxer remot \"%s\" està protegit amb contrasenya.\n\nIntroduïu el nom d'usuari i la contrasenya (rebuts en registrar-vos) per continuar l'actualització.",
          "S'ha perdut la connexió amb el servidor remot.\r\rRestabliu la connexió i torneu a provar\rl'actualització més tard.",
          "No s'ha pogut aplicar l'actualització: %s\r\rEl programa continua amb la versió actual; els fitxers baixats es conserven per al proper intent.",
+         "No s'ha pogut verificar la informació de l'actualització.\r\rNo s'ha instal·lat res; el programa conserva la versió actual.",
+         "El fitxer baixat %s no coincideix amb la mida o el hash indicats.\r\rS'ha suprimit i no s'ha instal·lat res.",
      }},
     {wlBasque,
      {
@@ -705,6 +743,8 @@ const LanguageBlock LanguageBlocks[LanguageCount] = {
          "Urruneko \"%s\" fitxategia pasahitzez babestuta dago.\n\nIdatzi zure erabiltzaile-izena eta pasahitza (erregistratzean jasoak) eguneratzearekin jarraitzeko.",
          "Urruneko zerbitzariarekiko konexioa galdu da.\r\rBerrezarri konexioa eta saiatu berriro\reguneratzen geroago.",
          "Ezin izan da eguneratzea aplikatu: %s\r\rProgramak uneko bertsioarekin jarraitzen du; deskargatutako fitxategiak hurrengo saiakerarako gordetzen dira.",
+         "Ezin izan da eguneratzearen informazioa egiaztatu.\r\rEz da ezer instalatu; programak uneko bertsioa mantentzen du.",
+         "Deskargatutako %s fitxategia ez dator bat adierazitako tamainarekin edo hash-arekin.\r\rEzabatu egin da, eta ez da ezer instalatu.",
      }},
     {wlAfrikaans,
      {
@@ -740,6 +780,8 @@ const LanguageBlock LanguageBlocks[LanguageCount] = {
          "Toegang tot afgeleë lêer \"%s\" is met 'n wagwoord beskerm.\n\nVoer asseblief jou gebruikersnaam en wagwoord in (ontvang ná registrasie) om met die bywerking voort te gaan.",
          "Verbinding met die afgeleë bediener is verbreek.\r\rHerstel asseblief die verbinding en probeer\rlater weer om by te werk.",
          "Die bywerking kon nie toegepas word nie: %s\r\rDie program loop voort met die huidige weergawe; die afgelaaide lêers word vir die volgende poging gehou.",
+         "Die bywerkingsinligting kon nie geverifieer word nie.\r\rNiks is geïnstalleer nie; die program behou sy huidige weergawe.",
+         "Die afgelaaide lêer %s stem nie ooreen met sy gelyste grootte of hash nie.\r\rDit is uitgevee en niks is geïnstalleer nie.",
      }},
     {wlChineseTraditional,
      {
@@ -775,6 +817,8 @@ const LanguageBlock LanguageBlocks[LanguageCount] = {
          "遠端的檔案\"%s\"受密碼保護，\n\n請輸入您的帳號及密碼[註冊使用者]來繼續進行升級操作。",
          "與遠端伺服器的連線中斷，\r\r請重新連線後再進行升級操作。",
          "無法套用這次升級：%s\r\r程式將繼續以目前的版本執行；已下載的檔案會保留到下次再試。",
+         "無法驗證升級資訊。\r\r未安裝任何內容，程式仍保持目前的版本。",
+         "下載的檔案%s與列出的大小或雜湊值不符。\r\r該檔案已刪除，未安裝任何內容。",
      }},
     {wlChineseSimplified,
      {
@@ -810,6 +854,8 @@ const LanguageBlock LanguageBlocks[LanguageCount] = {
          "远端的文档\"%s\"被密码保护，\n\n请输入您的帐号及密码[注册用户]来继续进行升级操作。",
          "与远端服务器的连接中断，\r\r请重新连接后再进行升级操作。",
          "无法应用本次升级：%s\r\r程序将继续以当前版本运行；已下载的文件会保留到下次再试。",
+         "无法验证升级信息。\r\r未安装任何内容，程序仍保持当前版本。",
+         "下载的文档%s与列出的大小或散列值不符。\r\r该文档已删除，未安装任何内容。",
      }},
     {wlIndonesian,
      {
@@ -845,6 +891,8 @@ const LanguageBlock LanguageBlocks[LanguageCount] = {
          "Akses ke berkas jarak jauh \"%s\" dilindungi kata sandi.\n\nMasukkan nama pengguna dan kata sandi Anda (diterima setelah pendaftaran) untuk melanjutkan pembaruan.",
          "Sambungan dengan server jarak jauh terputus.\r\rPulihkan sambungan dan coba\rperbarui lagi nanti.",
          "Pembaruan tidak dapat diterapkan: %s\r\rProgram tetap berjalan dengan versi saat ini; berkas yang telah diunduh disimpan untuk percobaan berikutnya.",
+         "Informasi pembaruan tidak dapat diverifikasi.\r\rTidak ada yang dipasang; program tetap pada versi saat ini.",
+         "Berkas unduhan %s tidak sesuai dengan ukuran atau hash yang tercantum.\r\rBerkas itu telah dihapus dan tidak ada yang dipasang.",
      }},
     {wlMalay,
      {
@@ -880,6 +928,8 @@ const LanguageBlock LanguageBlocks[LanguageCount] = {
          "Akses kepada fail jauh \"%s\" dilindungi kata laluan.\n\nSila masukkan nama pengguna dan kata laluan anda (diterima selepas pendaftaran) untuk meneruskan kemas kini.",
          "Sambungan dengan pelayan jauh terputus.\r\rSila pulihkan sambungan dan cuba\rkemas kini semula kemudian.",
          "Kemas kini tidak dapat digunakan: %s\r\rProgram terus berjalan dengan versi semasa; fail yang dimuat turun disimpan untuk cubaan seterusnya.",
+         "Maklumat kemas kini tidak dapat disahkan.\r\rTiada apa-apa dipasang; program kekal pada versi semasa.",
+         "Fail yang dimuat turun %s tidak sepadan dengan saiz atau cincangan yang disenaraikan.\r\rFail itu telah dipadam dan tiada apa-apa dipasang.",
      }},
     {wlIcelandic,
      {
@@ -915,6 +965,8 @@ const LanguageBlock LanguageBlocks[LanguageCount] = {
          "Aðgangur að fjartengdu skránni \"%s\" er varinn með lykilorði.\n\nSláðu inn notandanafn og lykilorð (sem þú fékkst við skráningu) til að halda uppfærslunni áfram.",
          "Tengingin við þjóninn rofnaði.\r\rKomdu tengingunni á aftur og reyndu\rað uppfæra síðar.",
          "Ekki tókst að setja uppfærsluna upp: %s\r\rForritið keyrir áfram í núverandi útgáfu; sóttu skrárnar eru geymdar fyrir næstu tilraun.",
+         "Ekki tókst að sannreyna uppfærsluupplýsingarnar.\r\rEkkert var sett upp; forritið heldur núverandi útgáfu.",
+         "Niðurhalaða skráin %s passar ekki við uppgefna stærð eða tætigildi.\r\rHenni var eytt og ekkert var sett upp.",
      }},
     {wlTurkish,
      {
@@ -950,6 +1002,8 @@ const LanguageBlock LanguageBlocks[LanguageCount] = {
          "Uzak dosya \"%s\" parola ile korunuyor.\n\nGüncellemeye devam etmek için kullanıcı adınızı ve parolanızı (kayıttan sonra aldığınız) girin.",
          "Uzak sunucuyla bağlantı kesildi.\r\rLütfen bağlantıyı yeniden kurun ve\rgüncellemeyi daha sonra yeniden deneyin.",
          "Güncelleme uygulanamadı: %s\r\rProgram geçerli sürümüyle çalışmaya devam ediyor; indirilen dosyalar bir sonraki deneme için saklanıyor.",
+         "Güncelleme bilgileri doğrulanamadı.\r\rHiçbir şey yüklenmedi; program mevcut sürümünde kalıyor.",
+         "İndirilen %s dosyası belirtilen boyut veya özetle eşleşmiyor.\r\rDosya silindi ve hiçbir şey yüklenmedi.",
      }},
     {wlNorwegian,
      {
@@ -985,6 +1039,8 @@ const LanguageBlock LanguageBlocks[LanguageCount] = {
          "Tilgang til den eksterne filen \"%s\" er passordbeskyttet.\n\nSkriv inn brukernavn og passord (mottatt ved registrering) for å fortsette oppdateringen.",
          "Forbindelsen med serveren ble brutt.\r\rGjenopprett forbindelsen og prøv\rå oppdatere igjen senere.",
          "Oppdateringen kunne ikke installeres: %s\r\rProgrammet fortsetter med gjeldende versjon; de nedlastede filene beholdes til neste forsøk.",
+         "Oppdateringsinformasjonen kunne ikke bekreftes.\r\rIngenting ble installert; programmet beholder gjeldende versjon.",
+         "Den nedlastede filen %s stemmer ikke med oppgitt størrelse eller hash.\r\rDen ble slettet, og ingenting ble installert.",
      }},
 };
 

@@ -78,10 +78,12 @@ enum UpdaterText {
     usLostFile = 28,
     usPasswordProtected = 29,
     usConnLost = 30,
-    usNotApplied = 31, // the update could not be handed to the installer; the program keeps running
+    usNotApplied = 31,    // the update could not be handed to the installer; the program keeps running
+    usInfoNotVerified = 32, // the information file is not signed by the key built in (or lists a file without size or hash)
+    usFileNotVerified = 33, // a downloaded file differs from its listed size or hash: deleted, nothing installed
 };
 
-inline constexpr int BlockSize = 32;
+inline constexpr int BlockSize = 34;
 inline constexpr int LanguageCount = 28;
 inline constexpr int CornerCaptionId = 40999; // "Updater", the same in every language
 
