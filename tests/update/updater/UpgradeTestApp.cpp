@@ -5,6 +5,9 @@
 // by the stub afterwards, it writes "mark" beside itself: "after-restart" when its first argument is the
 // restart argument, else "plain" followed by its arguments.
 //
+// UPGRADE_TEST_PUBLIC_KEY, when set, is the key update information must be signed with; UPGRADE_TEST_LOG,
+// when set, names a file that receives the text of every message box, one after the other.
+//
 // Exit codes: 0 restart handed to the stub, 3 cancelled, 4 restart declined, 5 no update, 6 other outcome,
 // 7 the stub could not be started.
 
@@ -28,6 +31,8 @@ namespace {
 class YesToEverything : public Dialogs {
 public:
     MessageButton show(const MessageRequest& r) override {
+        if (const char* log = std::getenv("UPGRADE_TEST_LOG"))
+            std::ofstream(log, std::ios::app) << r.text.toStdString() << "\n";
         if (r.buttons & mbYes)
             return mbYes;
         return mbOk;
@@ -54,6 +59,8 @@ int main(int argc, char** argv) {
     updater.setWizardLanguage(wlChineseSimplified);
     if (const char* stub = std::getenv("UPGRADE_TEST_STUB"))
         TsuUpdater::setStubPath(stub);
+    if (const char* key = std::getenv("UPGRADE_TEST_PUBLIC_KEY"))
+        updater.setUpdatePublicKey(key);
     bool restarted = false;
     updater.OnAfterRestart = [&](TsuUpdater&) { restarted = true; };
     updater.Loaded(args);
