@@ -14,8 +14,7 @@ constexpr char asciiLower(char c) {
 
 // The first position at or after `from` where `text` reads `lowerNeedle` (written in lower case) in any
 // ASCII letter case, or npos. Nothing is copied.
-constexpr std::size_t findIgnoringAsciiCase(std::string_view text, std::string_view lowerNeedle,
-                                            std::size_t from = 0) {
+constexpr std::size_t findIgnoringAsciiCase(std::string_view text, std::string_view lowerNeedle, std::size_t from = 0) {
     if (lowerNeedle.empty())
         return from <= text.size() ? from : std::string_view::npos;
     if (text.size() < lowerNeedle.size())

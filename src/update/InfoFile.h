@@ -51,9 +51,9 @@ std::optional<std::string> ParseListedHash(std::string_view value);
 // The signature entry: the last "#signature=" of the file (any letter case).
 struct SignatureEntry {
     bool found = false;
-    bool last = false;    // only blanks, tabs and line breaks follow its value
-    std::size_t at = 0;   // its "#": the signature covers fileText[0, at) exactly as served
-    std::string value;    // as written, e.g. "ed25519:" and a base64 text
+    bool last = false;  // only blanks, tabs and line breaks follow its value
+    std::size_t at = 0; // its "#": the signature covers fileText[0, at) exactly as served
+    std::string value;  // as written, e.g. "ed25519:" and a base64 text
 };
 SignatureEntry FindSignatureEntry(std::string_view fileText);
 

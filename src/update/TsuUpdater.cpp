@@ -387,7 +387,8 @@ void TsuUpdater::handleHeaders(const TsuHTTPHeaders& headers, bool& Continue) {
     }
     if (const ListedFile* listed = currentListing();
         body && listed &&
-        (listed->unreadableFacts || (listed->size && headers.ContentLength > 0 && headers.ContentLength != *listed->size))) {
+        (listed->unreadableFacts ||
+         (listed->size && headers.ContentLength > 0 && headers.ContentLength != *listed->size))) {
         // Not the file that was published (a server announcing a length short of it included): not read.
         fileRejected = true;
         Continue = false;
@@ -453,7 +454,8 @@ void TsuUpdater::handleDone(TsuTransferStream& stream) {
         handleInfoFile(stream.data());
         return;
     }
-    if (const ListedFile* listed = currentListing(); listed && CheckDownloadedFile(OutputFileName, *listed) != FileVerdict::Matches) {
+    if (const ListedFile* listed = currentListing();
+        listed && CheckDownloadedFile(OutputFileName, *listed) != FileVerdict::Matches) {
         rejectDownload();
         return;
     }

@@ -31,10 +31,10 @@ std::string Sha256Hex(std::string_view bytes);
 std::optional<std::string> Sha256FileHex(const std::string& path);
 
 enum class InfoVerdict {
-    Accepted,         // signed by the key with every file's size and hash listed, or no key to check with
-    NoSignature,      // a key is set and the file carries no signature as its last entry
-    BadSignature,     // the signature is not "ed25519:" and base64, or not by the key, or the key is unusable
-    MissingFacts,     // signed, but a listed file lacks its size or hash
+    Accepted,     // signed by the key with every file's size and hash listed, or no key to check with
+    NoSignature,  // a key is set and the file carries no signature as its last entry
+    BadSignature, // the signature is not "ed25519:" and base64, or not by the key, or the key is unusable
+    MissingFacts, // signed, but a listed file lacks its size or hash
 };
 
 struct InfoCheck {

@@ -96,10 +96,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     checkListing(text, unsignedCheck.files);
 
     const InfoCheck signedCheck = CheckInfoFile(text, fixedKey().publicBase64);
-    if (signHere && (signedCheck.verdict == InfoVerdict::NoSignature || signedCheck.verdict == InfoVerdict::BadSignature))
+    if (signHere &&
+        (signedCheck.verdict == InfoVerdict::NoSignature || signedCheck.verdict == InfoVerdict::BadSignature))
         std::abort(); // signed here, so it must verify
     if (signedCheck.accepted()) {
-        if (signedCheck.entries.size() >= text.size() || text.compare(0, signedCheck.entries.size(), signedCheck.entries) != 0)
+        if (signedCheck.entries.size() >= text.size() ||
+            text.compare(0, signedCheck.entries.size(), signedCheck.entries) != 0)
             std::abort();
         for (const ListedFile& file : signedCheck.files) {
             if (!file.size || !file.sha256)

@@ -87,8 +87,9 @@ TEST(UpdateFilesTest, ManyEntriesAreReadInOnePass) {
 
 TEST(ListedFilesTest, SizeAndHashFollowTheUrlNumbering) {
     const std::string hash(64, 'a');
-    const std::string text = "#url=a\n#size=10\n#hash=sha256:" + hash + "\n#url0=b\n#SIZE0=0\n#url3=c\n#hash3=sha256:" +
-                             hash + "\n#size3=12x\n#size1=99\n#size=77\n";
+    const std::string text = "#url=a\n#size=10\n#hash=sha256:" + hash +
+                             "\n#url0=b\n#SIZE0=0\n#url3=c\n#hash3=sha256:" + hash +
+                             "\n#size3=12x\n#size1=99\n#size=77\n";
     const std::vector<ListedFile> files = ReadListedFiles(text);
     ASSERT_EQ(files.size(), 3u);
     EXPECT_EQ(files[0].number, "");

@@ -26,17 +26,9 @@ TEST(Base64Test, StrictFormOnly) {
         std::optional<std::string> bytes;
     };
     const Case cases[] = {
-        {"", std::string()},
-        {"YQ==", std::string("a")},
-        {"YWI=", std::string("ab")},
-        {"YWJj", std::string("abc")},
-        {"YQ", std::nullopt},
-        {"YQ=", std::nullopt},
-        {"Y===", std::nullopt},
-        {"Y Q=", std::nullopt},
-        {"YQ==\n", std::nullopt},
-        {"Y-Q=", std::nullopt},
-        {"=YQ=", std::nullopt},
+        {"", std::string()},      {"YQ==", std::string("a")}, {"YWI=", std::string("ab")}, {"YWJj", std::string("abc")},
+        {"YQ", std::nullopt},     {"YQ=", std::nullopt},      {"Y===", std::nullopt},      {"Y Q=", std::nullopt},
+        {"YQ==\n", std::nullopt}, {"Y-Q=", std::nullopt},     {"=YQ=", std::nullopt},
     };
     for (const Case& c : cases)
         EXPECT_EQ(DecodeBase64(c.text), c.bytes) << c.text;
@@ -146,8 +138,7 @@ TEST_F(SignedInfoTest, ToolFillsInFactsAndSigns) {
              "\r\n#url0=http://h/bb\r\n#message={notes}\r\n",
          "#version=v2\r\n#url=http://h/a\r\n#size=10\r\n#hash=sha256:" + h1 +
              "\r\n#url0=http://h/bb\r\n#size0=11\r\n#hash0=sha256:" + h3 + "\r\n#message={notes}\r\n"},
-        {"old signature dropped, last line ended",
-         "#url=http://h/a\n#signature=ed25519:AAAA\n",
+        {"old signature dropped, last line ended", "#url=http://h/a\n#signature=ed25519:AAAA\n",
          "#url=http://h/a\n#size=10\n#hash=sha256:" + h1 + "\n"},
         {"no line break at the end", "#url=http://h/a", "#url=http://h/a\n#size=10\n#hash=sha256:" + h1 + "\n"},
         {"signature not last", "#signature=x\n#url=http://h/a\n", ""},

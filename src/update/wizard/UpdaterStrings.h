@@ -78,8 +78,8 @@ enum UpdaterText {
     usLostFile = 28,
     usPasswordProtected = 29,
     usConnLost = 30,
-    usNotApplied = 31,    // the update could not be handed to the installer; the program keeps running
-    usInfoNotVerified = 32, // the information file is not signed by the key built in (or lists a file without size or hash)
+    usNotApplied = 31,      // the update could not be handed to the installer; the program keeps running
+    usInfoNotVerified = 32, // the information file is not signed with the key built in
     usFileNotVerified = 33, // a downloaded file differs from its listed size or hash: deleted, nothing installed
 };
 

@@ -570,8 +570,8 @@ std::string signedBy(const signupdate::KeyPair& key, const std::string& body) {
 }
 
 std::string facts(const std::string& number, const std::string& content) {
-    return "#size" + number + "=" + std::to_string(content.size()) + "\r\n#hash" + number + "=sha256:" +
-           Sha256Hex(content) + "\r\n";
+    return "#size" + number + "=" + std::to_string(content.size()) + "\r\n#hash" + number +
+           "=sha256:" + Sha256Hex(content) + "\r\n";
 }
 
 } // namespace
@@ -594,17 +594,25 @@ TEST_F(UpdaterTest, InformationThatCannotBeUsed) {
     };
     const Case cases[] = {
         {"announced larger than 1 MiB",
-         Step::stall("HTTP/1.1 200 OK\r\nContent-Length: 2097152\r\n\r\n#version=v1.2\r\n"), "", false, {}},
+         Step::stall("HTTP/1.1 200 OK\r\nContent-Length: 2097152\r\n\r\n#version=v1.2\r\n"),
+         "",
+         false,
+         {}},
         {"endless body without a length",
-         Step::stall("HTTP/1.1 200 OK\r\n\r\n" + listing + std::string(1100000, 'x')), "", false, {}},
+         Step::stall("HTTP/1.1 200 OK\r\n\r\n" + listing + std::string(1100000, 'x')),
+         "",
+         false,
+         {}},
         {"unsigned", Step::answer(response("200 OK", withFacts)), key->publicBase64, false, notVerified},
         {"unsigned, silent", Step::answer(response("200 OK", withFacts)), key->publicBase64, true, {}},
-        {"signed by another key", Step::answer(response("200 OK", signedBy(*otherKey, withFacts))),
-         key->publicBase64, false, notVerified},
-        {"changed after signing", Step::answer(response("200 OK", "#url0=http://evil/x\r\n" + signedBy(*key, withFacts))),
-         key->publicBase64, false, notVerified},
-        {"entry after the signature", Step::answer(response("200 OK", signedBy(*key, withFacts) + "#url0=http://evil/x\r\n")),
-         key->publicBase64, false, notVerified},
+        {"signed by another key", Step::answer(response("200 OK", signedBy(*otherKey, withFacts))), key->publicBase64,
+         false, notVerified},
+        {"changed after signing",
+         Step::answer(response("200 OK", "#url0=http://evil/x\r\n" + signedBy(*key, withFacts))), key->publicBase64,
+         false, notVerified},
+        {"entry after the signature",
+         Step::answer(response("200 OK", signedBy(*key, withFacts) + "#url0=http://evil/x\r\n")), key->publicBase64,
+         false, notVerified},
         {"signed without sizes and hashes", Step::answer(response("200 OK", signedBy(*key, listing))),
          key->publicBase64, false, notVerified},
     };
@@ -628,8 +636,8 @@ TEST_F(UpdaterTest, SignedUpdateIsDownloaded) {
     ASSERT_TRUE(key);
     const std::string archive(20000, 'a');
     ScriptedServer server;
-    const std::string body = "#version=v1.2\r\n#url=" + server.url("/a.rar") + "\r\n" + facts("", archive) +
-                             "#message={signed}\r\n";
+    const std::string body =
+        "#version=v1.2\r\n#url=" + server.url("/a.rar") + "\r\n" + facts("", archive) + "#message={signed}\r\n";
     // Whatever follows the signature entry is not read: a message left open there stays empty of it.
     server.addStep(Step::answer(response("200 OK", signedBy(*key, body))));
     server.addStep(Step::answer(response("200 OK", archive)));
@@ -674,8 +682,9 @@ TEST_F(UpdaterTest, DownloadThatDiffersFromItsListingIsDeleted) {
         log.clear();
         DialogRecorder dialogs;
         ScriptedServer server;
-        server.addStep(Step::answer(response("200 OK", info("#url=" + server.url("/one.rar") + "\r\n" + facts("", one) +
-                                                            "#url0=" + server.url("/two.dat") + "\r\n" + c.listedTwo))));
+        server.addStep(
+            Step::answer(response("200 OK", info("#url=" + server.url("/one.rar") + "\r\n" + facts("", one) +
+                                                 "#url0=" + server.url("/two.dat") + "\r\n" + c.listedTwo))));
         server.addStep(Step::answer(response("200 OK", one)));
         server.addStep(Step::answer(c.reply));
         setModalAnswerer([](QDialog&) { return QDialog::Accepted; });
@@ -684,7 +693,8 @@ TEST_F(UpdaterTest, DownloadThatDiffersFromItsListingIsDeleted) {
         ASSERT_TRUE(processEventsUntil([&] { return !log.empty() && log.back() == "aborted" && settled(); }));
         EXPECT_EQ(log, (std::vector<std::string>{"done one.rar.uTMP", "aborted"}));
         EXPECT_EQ(dialogs.texts(),
-                  QStringList{QStringLiteral("下载的文档two.dat与列出的大小或散列值不符。\n\n该文档已删除，未安装任何内容。")});
+                  QStringList{
+                      QStringLiteral("下载的文档two.dat与列出的大小或散列值不符。\n\n该文档已删除，未安装任何内容。")});
         EXPECT_TRUE(downloadsIn(dir).empty());
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         EXPECT_EQ(updater->WizardForm(), nullptr);

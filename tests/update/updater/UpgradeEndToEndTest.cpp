@@ -299,7 +299,8 @@ TEST_P(SignedUpgrade, OnlyWhatWasSignedIsInstalled) {
     c.tamper(published);
 
     const fs::path log = root / "messages";
-    const int code = runCheck({}, {"UPGRADE_TEST_PUBLIC_KEY=" + publicKey.substr(0, 44), "UPGRADE_TEST_LOG=" + log.string()});
+    const int code =
+        runCheck({}, {"UPGRADE_TEST_PUBLIC_KEY=" + publicKey.substr(0, 44), "UPGRADE_TEST_LOG=" + log.string()});
     if (c.outcome == Outcome::Installed) {
         EXPECT_EQ(code, 0);
         EXPECT_EQ(waitForFile(installed / "mark"), "new program: /afterupgrade\n");
@@ -341,14 +342,10 @@ INSTANTIATE_TEST_SUITE_P(
                        signTool({"sign", (p.parent_path() / "other.pem").string(), (p / "upt.inf").string()});
                    },
                    Outcome::NotVerified},
-        SignedCase{"changed_byte_in_a_listed_file",
-                   [](const fs::path& p) { changeByte(p / "data.rar", 150000); },
+        SignedCase{"changed_byte_in_a_listed_file", [](const fs::path& p) { changeByte(p / "data.rar", 150000); },
                    Outcome::FileDiffers},
-        SignedCase{"size_differs",
-                   [](const fs::path& p) {
-                       writeFile(p / "data.rar", std::string(300001, 'd'));
-                   },
+        SignedCase{"size_differs", [](const fs::path& p) { writeFile(p / "data.rar", std::string(300001, 'd')); },
                    Outcome::FileDiffers},
-        SignedCase{"content_length_short_of_the_file", [](const fs::path&) {}, Outcome::FileDiffers,
-                   {"data.rar=100000"}}),
+        SignedCase{
+            "content_length_short_of_the_file", [](const fs::path&) {}, Outcome::FileDiffers, {"data.rar=100000"}}),
     [](const ::testing::TestParamInfo<SignedCase>& info) { return std::string(info.param.name); });
