@@ -39,7 +39,7 @@ TEST(UpdaterStrings, IdsAndFixedTexts) {
         {42100 + 9, "当前正在下载:%d of %d"},
         {42100 + 29, "远端的文档\"%s\"被密码保护，\n\n请输入您的帐号及密码[注册用户]来继续进行升级操作。"},
         {42050, "軟體升級精靈"},
-        {41000 + 32, ""}, // between two blocks
+        {41000 + BlockSize, ""}, // between two blocks
         {40000, ""},
         {42400, ""}, // after the last block
     };
