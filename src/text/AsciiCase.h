@@ -12,6 +12,16 @@ constexpr char asciiLower(char c) {
     return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
+// Whether `text` reads `lowerNeedle` (written in lower case) at `at`, in any ASCII letter case; the caller
+// makes sure the needle fits.
+constexpr bool matchesIgnoringAsciiCase(std::string_view text, std::size_t at, std::string_view lowerNeedle) {
+    for (std::size_t i = 0; i < lowerNeedle.size(); ++i) {
+        if (asciiLower(text[at + i]) != lowerNeedle[i])
+            return false;
+    }
+    return true;
+}
+
 // The first position at or after `from` where `text` reads `lowerNeedle` (written in lower case) in any
 // ASCII letter case, or npos. Nothing is copied.
 constexpr std::size_t findIgnoringAsciiCase(std::string_view text, std::string_view lowerNeedle, std::size_t from = 0) {
@@ -28,10 +38,7 @@ constexpr std::size_t findIgnoringAsciiCase(std::string_view text, std::string_v
             if (at == std::string_view::npos || at > last)
                 return std::string_view::npos;
         }
-        std::size_t i = 0;
-        while (i < lowerNeedle.size() && asciiLower(text[at + i]) == lowerNeedle[i])
-            ++i;
-        if (i == lowerNeedle.size())
+        if (matchesIgnoringAsciiCase(text, at, lowerNeedle))
             return at;
     }
     return std::string_view::npos;
@@ -42,10 +49,7 @@ constexpr std::size_t rfindIgnoringAsciiCase(std::string_view text, std::string_
     if (text.size() < lowerNeedle.size())
         return std::string_view::npos;
     for (std::size_t at = text.size() - lowerNeedle.size() + 1; at-- > 0;) {
-        std::size_t i = 0;
-        while (i < lowerNeedle.size() && asciiLower(text[at + i]) == lowerNeedle[i])
-            ++i;
-        if (i == lowerNeedle.size())
+        if (matchesIgnoringAsciiCase(text, at, lowerNeedle))
             return at;
     }
     return std::string_view::npos;
