@@ -37,10 +37,6 @@ TEST(Base64Test, StrictFormOnly) {
     EXPECT_TRUE(DecodePublicKey(EncodeBase64(std::string(32, 'k'))));
 }
 
-TEST(Sha256Test, KnownDigest) {
-    EXPECT_EQ(Sha256Hex("abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
-}
-
 class SignedInfoTest : public ::testing::Test {
 protected:
     void SetUp() override {

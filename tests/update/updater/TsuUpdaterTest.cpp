@@ -631,34 +631,6 @@ TEST_F(UpdaterTest, InformationThatCannotBeUsed) {
     }
 }
 
-TEST_F(UpdaterTest, SignedUpdateIsDownloaded) {
-    const auto key = signupdate::GenerateKey();
-    ASSERT_TRUE(key);
-    const std::string archive(20000, 'a');
-    ScriptedServer server;
-    const std::string body =
-        "#version=v1.2\r\n#url=" + server.url("/a.rar") + "\r\n" + facts("", archive) + "#message={signed}\r\n";
-    // Whatever follows the signature entry is not read: a message left open there stays empty of it.
-    server.addStep(Step::answer(response("200 OK", signedBy(*key, body))));
-    server.addStep(Step::answer(response("200 OK", archive)));
-    setModalAnswerer([](QDialog&) { return QDialog::Accepted; });
-    updater->Wizard.Enabled = false;
-    updater->setUpdatePublicKey(key->publicBase64);
-    std::string message;
-    updater->OnBeginUpgrade = [&](TsuUpdater&, const std::string& m, TsuUpgradeMethod, const std::vector<std::string>&,
-                                  bool&) { message = m; };
-    updater->OnEndUpgrade = [&](TsuUpdater&, bool& restart) {
-        log.push_back("end");
-        restart = false;
-    };
-    updater->InfoFileURL = server.url("/upt.inf");
-    updater->BeginUpdateCheck();
-    ASSERT_TRUE(processEventsUntil([&] { return !log.empty() && log.back() == "end"; }));
-    EXPECT_EQ(log, (std::vector<std::string>{"done a.rar.uTMP", "end"}));
-    EXPECT_EQ(message, "signed");
-    EXPECT_EQ(readFile(dir / "a.rar.uTMP"), archive);
-}
-
 // A file that differs from its listed size or hash is deleted with every other download of the update, and
 // the user is told; a server announcing a length short of the file is caught before the body is read.
 TEST_F(UpdaterTest, DownloadThatDiffersFromItsListingIsDeleted) {
