@@ -12,6 +12,7 @@ ProgramSettings ProgramSettings::defaults() {
     s.simulatorUrl = QStringLiteral(QARVIA_SIMULATOR_URL);
     s.feedbackMail = QStringLiteral(QARVIA_FEEDBACK_MAIL);
     s.rankUrl = QStringLiteral(QARVIA_RANK_URL);
+    s.updatePublicKey = QARVIA_UPDATE_PUBLIC_KEY;
     return s;
 }
 

@@ -5,6 +5,8 @@
 
 #include <QString>
 
+#include <string>
+
 namespace qarvia {
 
 inline constexpr char AppVersion[] = "v1.1";
@@ -16,6 +18,9 @@ struct ProgramSettings {
     QString simulatorUrl;  // SimulatorUrl: the point-allocation simulator page
     QString feedbackMail;  // FeedbackMail: the feedback mailbox (without "mailto:")
     QString rankUrl;       // base URL of the hero ranking service
+    // The key update information files must be signed with (base64 of 32 bytes; "" = unsigned updates).
+    // Fixed at build time (QARVIA_UPDATE_PUBLIC_KEY): no option can change it.
+    std::string updatePublicKey;
 
     // The addresses this build was configured with.
     static ProgramSettings defaults();

@@ -141,6 +141,7 @@ void TForm1::loadUpdaterSettings() {
     suUpdater1->Wizard.HideFileLocation = true;
     suUpdater1->setWizardLanguage(wlChineseSimplified);
     suUpdater1->Wizard.StayOnTop = false;
+    suUpdater1->setUpdatePublicKey(settings_.updatePublicKey);
     suUpdater1->Loaded(QCoreApplication::arguments());
 }
 

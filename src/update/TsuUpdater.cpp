@@ -116,8 +116,15 @@ TsuUpdater::TsuUpdater(QObject* parent) : TsuCustomHTTP(parent) {
     TsuCustomHTTP::OnHostUnreachable = [this] { handleHostUnreachable(); };
     TsuCustomHTTP::OnHTTPError = [this](int status, TsuTransferStream&) { handleHTTPError(status); };
     TsuCustomHTTP::OnSkipped = [this] {
-        if (!CheckingInfo)
-            afterAbortQuestion([this] { DownloadNextFile(false); });
+        if (CheckingInfo)
+            noInfoFile(false); // too large to be an information file
+        else
+            afterAbortQuestion([this] {
+                if (fileRejected)
+                    rejectDownload();
+                else
+                    DownloadNextFile(false);
+            });
     };
 }
 
@@ -342,6 +349,7 @@ void TsuUpdater::DownloadNextFile(bool first) {
             wizard->setFileCounter(CurrentFileIndex + 1, count);
         }
         URL = url;
+        fileRejected = false;
         OutputFileName = DownloadTempName(ProgramDirectory(), url);
         OutputFileAttributes.Incomplete = {TsuFileAttribute::atrArchive, TsuFileAttribute::atrHidden,
                                            TsuFileAttribute::atrTemporary};
@@ -422,8 +430,22 @@ void TsuUpdater::OpenInBrowser(const std::string& url) {
 }
 
 void TsuUpdater::handleHeaders(const TsuHTTPHeaders& headers, bool& Continue) {
-    if (CheckingInfo)
+    const bool body = headers.StatusCode == 200 || headers.StatusCode == 206;
+    if (CheckingInfo) {
+        // Announced larger than any information file: not read at all.
+        if (body && headers.ContentLength > MaxInfoFileSize)
+            Continue = false;
         return;
+    }
+    if (const ListedFile* listed = currentListing();
+        body && listed &&
+        (listed->unreadableFacts ||
+         (listed->size && headers.ContentLength > 0 && headers.ContentLength != *listed->size))) {
+        // Not the file that was published (a server announcing a length short of it included): not read.
+        fileRejected = true;
+        Continue = false;
+        return;
+    }
     FileTime = headers.LastModified;
     fileTimeGMT = headers.LastModifiedGMT;
     currentFileSize = headers.ContentLength;
@@ -447,8 +469,18 @@ void TsuUpdater::handleHeaders(const TsuHTTPHeaders& headers, bool& Continue) {
 }
 
 void TsuUpdater::handleProgress(const TsuHTTPProgress& p) {
-    if (CheckingInfo)
+    if (CheckingInfo) {
+        // Reading stops here, so an endless or huge body never gets held whole.
+        if (p.BytesRead > MaxInfoFileSize) {
+            StopUpdateTransfer();
+            noInfoFile(false);
+        }
         return;
+    }
+    if (const ListedFile* listed = currentListing(); listed && listed->size && p.BytesRead > *listed->size) {
+        rejectDownload(); // stops the transfer, which deletes what it wrote
+        return;
+    }
     const int count = std::max<int>(1, static_cast<int>(UpdateFiles.size()));
     const int base = static_cast<int>((CurrentFileIndex * 100.0) / count + 0.5);
     const auto total = static_cast<std::uint8_t>(base + p.PercentsDone / count);
@@ -474,6 +506,11 @@ void TsuUpdater::handleDone(TsuTransferStream& stream) {
         handleInfoFile(stream.data());
         return;
     }
+    if (const ListedFile* listed = currentListing();
+        listed && CheckDownloadedFile(OutputFileName, *listed) != FileVerdict::Matches) {
+        afterAbortQuestion([this] { rejectDownload(); });
+        return;
+    }
     if (fileTimeGMT != 0) {
         // Last write time (not the access time), to two seconds as the file systems of old kept it.
         const timespec times[2] = {{0, UTIME_OMIT}, {static_cast<time_t>(fileTimeGMT - fileTimeGMT % 2), 0}};
@@ -485,8 +522,22 @@ void TsuUpdater::handleDone(TsuTransferStream& stream) {
     afterAbortQuestion([this] { DownloadNextFile(false); });
 }
 
-void TsuUpdater::handleInfoFile(const std::string& text) {
-    UpdateFiles = ReadUpdateFiles(text);
+void TsuUpdater::handleInfoFile(const std::string& body) {
+    if (static_cast<std::int64_t>(body.size()) > MaxInfoFileSize) {
+        noInfoFile(false);
+        return;
+    }
+    InfoCheck check = CheckInfoFile(body, publicKey);
+    if (!check.accepted()) {
+        noInfoFile(true);
+        return;
+    }
+    // With a key, only what the signature covers is read.
+    const std::string_view text = check.entries;
+    ListedFiles = std::move(check.files);
+    UpdateFiles.clear();
+    for (const ListedFile& file : ListedFiles)
+        UpdateFiles.push_back(file.url);
     bool newer = false;
     if (VersionControl == TsuUpdaterVersionControl::byNumber)
         newer = IsNewerByNumber(ReadInfoValue(text, "version"), VersionNumber);
@@ -516,6 +567,38 @@ void TsuUpdater::handleInfoFile(const std::string& text) {
         }
     }
     signalCompletion();
+}
+
+void TsuUpdater::noInfoFile(bool notVerified) {
+    signalCompletion();
+    if (OnNoInfoFile)
+        OnNoInfoFile(*this);
+    // Information that fails its signature is told to a user who is there to read it, whatever
+    // ShowMessages holds: it may be an attempt to slip a program onto the machine.
+    if (notVerified) {
+        if (!SilentCheck)
+            showUpdateMessage(tableText(usInfoNotVerified), MessageIcon::Error);
+    } else if (ShowMessages.contains(M::mNoInfoFile)) {
+        showUpdateMessage(tableText(usNoInfoFile), MessageIcon::Error);
+    }
+}
+
+const ListedFile* TsuUpdater::currentListing() const {
+    if (CheckingInfo || CurrentFileIndex < 0 || static_cast<std::size_t>(CurrentFileIndex) >= ListedFiles.size())
+        return nullptr;
+    const ListedFile& listed = ListedFiles[static_cast<std::size_t>(CurrentFileIndex)];
+    return listed.url == URL ? &listed : nullptr;
+}
+
+void TsuUpdater::rejectDownload() {
+    // A file that is not the published one ends the whole update: none of its files may reach the stub.
+    const std::string name = FileNamePartOfURL(URL);
+    Aborted = true;
+    stopUpdateTransfer(true);
+    DeletePartialDownloads();
+    showUpdateMessage(tableText(usFileNotVerified, name), MessageIcon::Error);
+    if (OnAborted)
+        OnAborted(*this);
 }
 
 void TsuUpdater::handleConnLost() {
@@ -560,11 +643,7 @@ void TsuUpdater::handleHostUnreachable() {
 
 void TsuUpdater::handleHTTPError(int status) {
     if (CheckingInfo) {
-        signalCompletion();
-        if (OnNoInfoFile)
-            OnNoInfoFile(*this);
-        if (ShowMessages.contains(M::mNoInfoFile))
-            showUpdateMessage(tableText(usNoInfoFile), MessageIcon::Error);
+        noInfoFile(false);
         return;
     }
     if (wizard && wizard->isAsking()) {

@@ -9,6 +9,7 @@
 
 #include "update/InfoFile.h"
 #include "update/TsuCustomHTTP.h"
+#include "update/UpdateTrust.h"
 #include "update/UpdaterRules.h"
 #include "update/wizard/TsuUpdaterWizardForm.h"
 #include "update/wizard/UpdaterStrings.h"
@@ -83,6 +84,12 @@ public:
     // Selects the texts of every update window of the process; wlAuto chooses from the desktop's locale.
     void setWizardLanguage(TsuUpdaterLanguage language);
 
+    // The publisher's public key, base64 of its 32 raw bytes. When set, an information file counts only when
+    // it is signed with it and lists every file's size and hash; "" reads files unsigned (sizes and hashes
+    // that are listed are still checked). The program sets the key it was built with; tests set their own.
+    const std::string& UpdatePublicKey() const { return publicKey; }
+    void setUpdatePublicKey(std::string base64) { publicKey = std::move(base64); }
+
     // The stored login as one opaque record (see EncodeLInfo); "" when there is none. Setting a record that
     // is not well formed leaves the login as it is and returns false.
     std::string LInfo() const;
@@ -156,6 +163,7 @@ public:
     bool UpgradeFinished = false;
     bool Restarting = false;
     std::vector<std::string> UpdateFiles;
+    std::vector<ListedFile> ListedFiles; // UpdateFiles with their listed sizes and hashes, in the same order
     int UpgradeMethodDigit = 0;
     int CurrentFileIndex = 0;
     std::int64_t FileTime = 0; // Last-Modified of the current file, local time; 0 when none
@@ -173,6 +181,9 @@ private:
     void handleHostUnreachable();
     void handleHTTPError(int status);
     void handleInfoFile(const std::string& text);
+    void noInfoFile(bool notVerified);
+    const ListedFile* currentListing() const;
+    void rejectDownload();
     void openWizard();
     void signalCompletion();
     void stopUpdateTransfer(bool deletePartial);
@@ -185,6 +196,8 @@ private:
     bool autoCheck = false;
     int timerId = 0;
     std::string restartParams = "/afterupgrade";
+    std::string publicKey;
+    bool fileRejected = false; // the headers of the current file already showed it is not the listed one
     TsuUpdaterLanguage wizardLanguage = wlAuto;
     std::int64_t fileTimeGMT = 0;
     std::int64_t currentFileSize = 0;

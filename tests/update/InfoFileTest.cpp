@@ -85,6 +85,77 @@ TEST(UpdateFilesTest, ManyEntriesAreReadInOnePass) {
     EXPECT_EQ(files.back(), "u20000");
 }
 
+TEST(ListedFilesTest, SizeAndHashFollowTheUrlNumbering) {
+    const std::string hash(64, 'a');
+    const std::string text = "#url=a\n#size=10\n#hash=sha256:" + hash +
+                             "\n#url0=b\n#SIZE0=0\n#url3=c\n#hash3=sha256:" + hash +
+                             "\n#size3=12x\n#size1=99\n#size=77\n";
+    const std::vector<ListedFile> files = ReadListedFiles(text);
+    ASSERT_EQ(files.size(), 3u);
+    EXPECT_EQ(files[0].number, "");
+    EXPECT_EQ(files[0].size, 10);
+    EXPECT_EQ(files[0].sha256, hash);
+    EXPECT_EQ(files[1].number, "0");
+    EXPECT_EQ(files[1].size, 0); // "#size0=" in any letter case; "#size1=" belongs to no URL here
+    EXPECT_EQ(files[1].sha256, std::nullopt);
+    EXPECT_FALSE(files[1].unreadableFacts);
+    EXPECT_EQ(files[2].number, "3");
+    EXPECT_EQ(files[2].size, std::nullopt);
+    EXPECT_TRUE(files[2].unreadableFacts);
+    EXPECT_EQ(text.substr(files[2].entryAt, 6), "#url3=");
+}
+
+TEST(ListedFilesTest, OnlyTheWrittenFormsAreRead) {
+    const std::string hex(64, 'f');
+    struct Case {
+        std::string value;
+        bool size;
+        bool hash;
+    };
+    const Case cases[] = {
+        {"0", true, false},
+        {"123456789012345678", true, false},
+        {"1234567890123456789", false, false}, // would not fit
+        {"+1", false, false},
+        {" 1", false, false},
+        {"sha256:" + hex, false, true},
+        {"SHA256:" + hex, false, false},
+        {"sha256:" + std::string(64, 'F'), false, false},
+        {"sha256:" + hex + "0", false, false},
+        {"sha512:" + hex, false, false},
+        {"", false, false},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(ParseListedSize(c.value).has_value(), c.size) << c.value;
+        EXPECT_EQ(ParseListedHash(c.value).has_value(), c.hash) << c.value;
+    }
+}
+
+TEST(SignatureEntryTest, TheLastEntrySignsWhatPrecedesIt) {
+    struct Case {
+        std::string text;
+        bool found;
+        bool last;
+        std::size_t at;
+        std::string value;
+    };
+    const Case cases[] = {
+        {"#url=a\n#signature=ed25519:AAAA\n", true, true, 7, "ed25519:AAAA"},
+        {"#url=a\r\n#SIGNATURE=x \r\n\t \n", true, true, 8, "x "},
+        {"#signature=one\n#signature=two", true, true, 15, "two"},
+        {"#signature=x\n#url=a\n", true, false, 0, "x"},
+        {"#message={#signature=x}\n", true, true, 10, "x}"}, // found by place alone: it signs "#message={"
+        {"#url=a\n", false, false, 0, ""},
+    };
+    for (const Case& c : cases) {
+        const SignatureEntry entry = FindSignatureEntry(c.text);
+        EXPECT_EQ(entry.found, c.found) << c.text;
+        EXPECT_EQ(entry.last, c.last) << c.text;
+        EXPECT_EQ(entry.at, c.at) << c.text;
+        EXPECT_EQ(entry.value, c.value) << c.text;
+    }
+}
+
 TEST(UpgradeMethodTest, DigitFromFirstCharacter) {
     struct Case {
         const char* text;

@@ -78,8 +78,9 @@ enum UpdaterText {
     usLostFile = 28,
     usPasswordProtected = 29,
     usConnLost = 30,
-    usNotApplied = 31, // the update could not be handed to the installer; the program keeps running
-    // 32 and 33 are kept free (empty in every block) for texts to come.
+    usNotApplied = 31,      // the update could not be handed to the installer; the program keeps running
+    usInfoNotVerified = 32, // the information file is not signed with the key built in
+    usFileNotVerified = 33, // a downloaded file differs from its listed size or hash: deleted, nothing installed
     usWriteFailed = 34,          // a download could not be stored: file name, the system's reason
     usLastUpdateIncomplete = 35, // an installation was interrupted and undone
 };

@@ -5,6 +5,7 @@
 
 #include "DialogRecorder.h"
 #include "ScriptedServer.h"
+#include "SignUpdate.h"
 #include "ui/ShellOpen.h"
 #include "update/stub/InstallJournal.h"
 #include "update/wizard/UpdaterWindows.h"
@@ -712,4 +713,115 @@ TEST_F(UpdaterTest, StartUpFinishesAnInterruptedInstallationAndKeepsTheOptions) 
     EXPECT_TRUE(restarted);
     EXPECT_EQ(dialogs.requests().size(), 1u);
     EXPECT_EQ(updater->RestartArguments, (std::vector<std::string>{"--update-url", "http://127.0.0.1:1/u.inf"}));
+}
+
+namespace {
+
+// A signed information file: `body` (ending in a line break) and the signature entry.
+std::string signedBy(const signupdate::KeyPair& key, const std::string& body) {
+    return signupdate::AppendSignature(body, key.privatePem);
+}
+
+std::string facts(const std::string& number, const std::string& content) {
+    return "#size" + number + "=" + std::to_string(content.size()) + "\r\n#hash" + number +
+           "=sha256:" + Sha256Hex(content) + "\r\n";
+}
+
+} // namespace
+
+// A body too large for an information file is not read to its end (it used to be held whole), and
+// information that is not signed by the key built in counts as no information file.
+TEST_F(UpdaterTest, InformationThatCannotBeUsed) {
+    const auto key = signupdate::GenerateKey();
+    const auto otherKey = signupdate::GenerateKey();
+    ASSERT_TRUE(key && otherKey);
+    const std::string listing = "#version=v1.2\r\n#url=http://h/a.rar\r\n";
+    const std::string withFacts = listing + facts("", "archive");
+    const QString notVerified = QStringLiteral("无法验证升级信息。\n\n未安装任何内容，程序仍保持当前版本。");
+    struct Case {
+        const char* name;
+        Step step;
+        std::string key;
+        bool silent;
+        QString text; // "" = no message box
+    };
+    const Case cases[] = {
+        {"announced larger than 1 MiB",
+         Step::stall("HTTP/1.1 200 OK\r\nContent-Length: 2097152\r\n\r\n#version=v1.2\r\n"),
+         "",
+         false,
+         {}},
+        {"endless body without a length",
+         Step::stall("HTTP/1.1 200 OK\r\n\r\n" + listing + std::string(1100000, 'x')),
+         "",
+         false,
+         {}},
+        {"unsigned", Step::answer(response("200 OK", withFacts)), key->publicBase64, false, notVerified},
+        {"unsigned, silent", Step::answer(response("200 OK", withFacts)), key->publicBase64, true, {}},
+        {"signed by another key", Step::answer(response("200 OK", signedBy(*otherKey, withFacts))), key->publicBase64,
+         false, notVerified},
+        {"changed after signing",
+         Step::answer(response("200 OK", "#url0=http://evil/x\r\n" + signedBy(*key, withFacts))), key->publicBase64,
+         false, notVerified},
+        {"entry after the signature",
+         Step::answer(response("200 OK", signedBy(*key, withFacts) + "#url0=http://evil/x\r\n")), key->publicBase64,
+         false, notVerified},
+        {"signed without sizes and hashes", Step::answer(response("200 OK", signedBy(*key, listing))),
+         key->publicBase64, false, notVerified},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        log.clear();
+        DialogRecorder dialogs;
+        ScriptedServer server({c.step});
+        updater->setUpdatePublicKey(c.key);
+        updater->InfoFileURL = server.url("/upt.inf");
+        updater->BeginUpdateCheck();
+        updater->SilentCheck = c.silent;
+        ASSERT_TRUE(processEventsUntil([&] { return !log.empty() && settled(); }));
+        EXPECT_EQ(log, std::vector<std::string>{"no info file"});
+        EXPECT_EQ(dialogs.texts(), c.text.isEmpty() ? QStringList() : QStringList{c.text});
+    }
+}
+
+// A file that differs from its listed size or hash is deleted with every other download of the update, and
+// the user is told; a server announcing a length short of the file is caught before the body is read.
+TEST_F(UpdaterTest, DownloadThatDiffersFromItsListingIsDeleted) {
+    const std::string one(10000, '1'), two(30000, '2');
+    struct Case {
+        const char* name;
+        std::string listedTwo; // the facts listed for the second file
+        std::string reply;     // what the server sends for it
+    };
+    std::string changed = two;
+    changed[12345] = '3';
+    const Case cases[] = {
+        {"announced length short of the file", facts("0", two), response("200 OK", two.substr(0, 20000))},
+        {"one changed byte", facts("0", two), response("200 OK", changed)},
+        {"longer than listed, no length announced", facts("0", two),
+         "HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n" + two + "more"},
+        {"listed hash unreadable", "#hash0=SHA256:" + Sha256Hex(two) + "\r\n", response("200 OK", two)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        log.clear();
+        DialogRecorder dialogs;
+        ScriptedServer server;
+        server.addStep(
+            Step::answer(response("200 OK", info("#url=" + server.url("/one.rar") + "\r\n" + facts("", one) +
+                                                 "#url0=" + server.url("/two.dat") + "\r\n" + c.listedTwo))));
+        server.addStep(Step::answer(response("200 OK", one)));
+        server.addStep(Step::answer(c.reply));
+        setModalAnswerer([](QDialog&) { return QDialog::Accepted; });
+        updater->InfoFileURL = server.url("/upt.inf");
+        updater->BeginUpdateCheck();
+        ASSERT_TRUE(processEventsUntil([&] { return !log.empty() && log.back() == "aborted" && settled(); }));
+        EXPECT_EQ(log, (std::vector<std::string>{"done one.rar.uTMP", "aborted"}));
+        EXPECT_EQ(dialogs.texts(),
+                  QStringList{
+                      QStringLiteral("下载的文档two.dat与列出的大小或散列值不符。\n\n该文档已删除，未安装任何内容。")});
+        EXPECT_TRUE(downloadsIn(dir).empty());
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        EXPECT_EQ(updater->WizardForm(), nullptr);
+    }
 }

@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <random>
 #include <string>
 #include <thread>
@@ -89,15 +90,17 @@ std::vector<std::string> downloadsIn(const fs::path& dir) {
     return names;
 }
 
-// "python3 -m http.server" on 127.0.0.1, a port the kernel picks, serving one folder.
+// Python's http.server on 127.0.0.1, a port the kernel picks, serving one folder; `shortFiles` ("NAME=BYTES")
+// are announced that many bytes short of their size.
 class PublishingServer {
 public:
-    explicit PublishingServer(const fs::path& root) {
+    explicit PublishingServer(const fs::path& root, const std::vector<std::string>& shortFiles = {}) {
         int fds[2];
         if (pipe(fds) != 0)
             return;
-        pid = spawn({"python3", "-u", "-m", "http.server", "0", "--bind", "127.0.0.1", "--directory", root.string()},
-                    fds[1], {}, true);
+        std::vector<std::string> args = {"python3", "-u", PUBLISHING_SERVER, root.string()};
+        args.insert(args.end(), shortFiles.begin(), shortFiles.end());
+        pid = spawn(args, fds[1], {}, true);
         close(fds[1]);
         // "Serving HTTP on 127.0.0.1 port 43117 (http://127.0.0.1:43117/) ..."
         std::string line;
@@ -151,11 +154,12 @@ protected:
     void publish(const std::string& infoFile) { writeFile(published / "upt.inf", infoFile); }
 
     std::string checkUrl() const { return server->url("/upt.inf?d=7"); }
-    int runCheck(const std::string& extra = {}) {
+    int runCheck(const std::string& extra = {}, std::vector<std::string> env = {}) {
         std::vector<std::string> args = {program.string(), "--check", checkUrl()};
         if (!extra.empty())
             args.push_back(extra);
-        const pid_t pid = spawn(args, -1, {"UPGRADE_TEST_STUB=" + (root / "stub").string()});
+        env.push_back("UPGRADE_TEST_STUB=" + (root / "stub").string());
+        const pid_t pid = spawn(args, -1, env);
         return waitExit(pid);
     }
 
@@ -298,3 +302,120 @@ TEST_F(UpgradeEndToEnd, InstallationKilledAtEveryStepIsFinishedByTheNextStart) {
     }
     EXPECT_TRUE(wentThrough);
 }
+
+namespace {
+
+// Runs the publisher's tool; its standard output.
+std::string signTool(const std::vector<std::string>& args, int* exitCode = nullptr) {
+    int fds[2];
+    if (pipe(fds) != 0)
+        return {};
+    std::vector<std::string> all = {SIGN_UPDATE_TOOL};
+    all.insert(all.end(), args.begin(), args.end());
+    const pid_t pid = spawn(all, fds[1], {}, true);
+    close(fds[1]);
+    std::string out;
+    char buffer[256];
+    for (ssize_t n; (n = read(fds[0], buffer, sizeof buffer)) > 0;)
+        out.append(buffer, static_cast<std::size_t>(n));
+    close(fds[0]);
+    const int code = waitExit(pid);
+    if (exitCode)
+        *exitCode = code;
+    return out;
+}
+
+enum class Outcome { Installed, NotVerified, FileDiffers };
+
+struct SignedCase {
+    const char* name;
+    std::function<void(const fs::path& published)> tamper; // changes what is published after signing
+    Outcome outcome;
+    std::vector<std::string> shortFiles = {}; // "NAME=BYTES": announced that much short of their size
+};
+
+void PrintTo(const SignedCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+void changeByte(const fs::path& path, std::size_t at) {
+    std::string content = readFile(path);
+    content[at] = static_cast<char>(content[at] ^ 1);
+    writeFile(path, content, true);
+}
+
+class SignedUpgrade : public UpgradeEndToEnd, public ::testing::WithParamInterface<SignedCase> {};
+
+} // namespace
+
+// Under a key built in, only an update exactly as signed is installed. Anything else leaves the old program
+// in place and running, tells the user why, and leaves nothing behind.
+TEST_P(SignedUpgrade, OnlyWhatWasSignedIsInstalled) {
+    const SignedCase& c = GetParam();
+    const std::string publicKey = signTool({"keygen", (root / "key.pem").string()});
+    signTool({"keygen", (root / "other.pem").string()});
+    ASSERT_EQ(publicKey.size(), 45u) << publicKey;
+    if (!c.shortFiles.empty()) {
+        server = std::make_unique<PublishingServer>(published, c.shortFiles);
+        ASSERT_GT(server->port, 0);
+    }
+    writeFile(published / "upgrade-test-app", NewProgram + std::string(5000, '#'), true);
+    writeFile(published / "data.rar", std::string(300000, 'd'));
+    publish("#version=v1.2\r\n#url=" + server->url("/upgrade-test-app") + "\r\n#url0=" + server->url("/data.rar") +
+            "\r\n#message={signed}\r\n");
+    int signedOk = -1;
+    signTool({"sign", (root / "key.pem").string(), (published / "upt.inf").string()}, &signedOk);
+    ASSERT_EQ(signedOk, 0);
+    c.tamper(published);
+
+    const fs::path log = root / "messages";
+    const int code =
+        runCheck({}, {"UPGRADE_TEST_PUBLIC_KEY=" + publicKey.substr(0, 44), "UPGRADE_TEST_LOG=" + log.string()});
+    if (c.outcome == Outcome::Installed) {
+        EXPECT_EQ(code, 0);
+        EXPECT_EQ(waitForFile(installed / "mark"), "new program: /afterupgrade\n");
+        EXPECT_EQ(readFile(program), readFile(published / "upgrade-test-app"));
+        EXPECT_EQ(readFile(installed / "data.rar"), readFile(published / "data.rar"));
+        EXPECT_TRUE(downloadsIn(installed).empty());
+        return;
+    }
+    EXPECT_EQ(code, c.outcome == Outcome::NotVerified ? 6 : 3); // no information file; aborted
+    EXPECT_EQ(readFile(log), c.outcome == Outcome::NotVerified
+                                 ? "无法验证升级信息。\n\n未安装任何内容，程序仍保持当前版本。\n"
+                                 : "下载的文档data.rar与列出的大小或散列值不符。\n\n该文档已删除，未安装任何内容。\n");
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_EQ(readFile(program), oldProgram);
+    EXPECT_FALSE(fs::exists(installed / "mark")); // never closed for a restart
+    EXPECT_FALSE(fs::exists(installed / "data.rar"));
+    EXPECT_FALSE(fs::exists(root / "stub"));
+    EXPECT_TRUE(downloadsIn(installed).empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, SignedUpgrade,
+    ::testing::Values(
+        SignedCase{"signed", [](const fs::path&) {}, Outcome::Installed},
+        SignedCase{"changed_byte_in_the_information_file",
+                   [](const fs::path& p) {
+                       const std::string info = readFile(p / "upt.inf");
+                       changeByte(p / "upt.inf", info.find("signed}"));
+                   },
+                   Outcome::NotVerified},
+        SignedCase{"missing_signature",
+                   [](const fs::path& p) {
+                       const std::string info = readFile(p / "upt.inf");
+                       writeFile(p / "upt.inf", info.substr(0, info.find("#signature=")));
+                   },
+                   Outcome::NotVerified},
+        SignedCase{"signed_by_another_key",
+                   [](const fs::path& p) {
+                       signTool({"sign", (p.parent_path() / "other.pem").string(), (p / "upt.inf").string()});
+                   },
+                   Outcome::NotVerified},
+        SignedCase{"changed_byte_in_a_listed_file", [](const fs::path& p) { changeByte(p / "data.rar", 150000); },
+                   Outcome::FileDiffers},
+        SignedCase{"size_differs", [](const fs::path& p) { writeFile(p / "data.rar", std::string(300001, 'd')); },
+                   Outcome::FileDiffers},
+        SignedCase{
+            "content_length_short_of_the_file", [](const fs::path&) {}, Outcome::FileDiffers, {"data.rar=100000"}}),
+    [](const ::testing::TestParamInfo<SignedCase>& info) { return std::string(info.param.name); });

@@ -7,6 +7,9 @@
 // message box it was shown is appended to "told" beside it, each followed by a line "--"; a start that
 // was told something (the last update did not complete) checks nothing.
 //
+// UPGRADE_TEST_PUBLIC_KEY, when set, is the key update information must be signed with; UPGRADE_TEST_LOG,
+// when set, names a file that receives the text of every message box, one after the other.
+//
 // Exit codes: 0 restart handed to the stub, 3 cancelled, 4 restart declined, 5 no update, 6 other outcome,
 // 7 the stub could not be started.
 
@@ -36,6 +39,8 @@ public:
     MessageButton show(const MessageRequest& r) override {
         ++told;
         std::ofstream(besideProgram("told"), std::ios::app) << r.text.toStdString() << "\n--\n";
+        if (const char* log = std::getenv("UPGRADE_TEST_LOG"))
+            std::ofstream(log, std::ios::app) << r.text.toStdString() << "\n";
         if (r.buttons & mbYes)
             return mbYes;
         return mbOk;
@@ -64,6 +69,8 @@ int main(int argc, char** argv) {
         TsuUpdater::setStubPath(stub);
     YesToEverything yes;
     setDialogs(&yes);
+    if (const char* key = std::getenv("UPGRADE_TEST_PUBLIC_KEY"))
+        updater.setUpdatePublicKey(key);
     bool restarted = false;
     updater.OnAfterRestart = [&](TsuUpdater&) { restarted = true; };
     updater.Loaded(args);

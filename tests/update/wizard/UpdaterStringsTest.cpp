@@ -43,7 +43,7 @@ TEST(UpdaterStrings, IdsAndFixedTexts) {
         {41000 + 35, "The last update did not complete.\r\rThe previous version was put back; the downloaded files are "
                      "kept for the next try."},
         {42100 + 34, "无法写入文件 %s：%s\r\r升级已停止。请清理磁盘空间或允许写入程序所在的文件夹，然后再试一次。"},
-        {41000 + 40, ""}, // between two blocks
+        {41000 + BlockSize, ""}, // between two blocks
         {40000, ""},
         {42400, ""}, // after the last block
     };
