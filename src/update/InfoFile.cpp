@@ -1,6 +1,6 @@
 #include "update/InfoFile.h"
 
-#include "text/AsciiCase.h"
+#include "text/Ascii.h"
 
 #include <functional>
 #include <map>

@@ -1,6 +1,6 @@
 #include "SignUpdate.h"
 
-#include "text/AsciiCase.h"
+#include "text/Ascii.h"
 #include "update/UpdateTrust.h"
 
 #include <openssl/evp.h>
