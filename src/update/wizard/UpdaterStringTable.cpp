@@ -40,6 +40,8 @@ const LanguageBlock LanguageBlocks[LanguageCount] = {
          "Access to remote file \"%s\" is password protected.\n\nPlease enter your username and password (received after registration) to continue software upgrade.",
          "Connection with remote server lost.\r\rPlease restore connection and try to\rupgrade this software again later.",
          "The update could not be applied: %s\r\rThe program keeps running with its current version; the downloaded files are kept for the next try.",
+         nullptr, nullptr, nullptr, nullptr,
+         "A newer version of %s was released.\n%s\nThis copy cannot replace itself: it was installed by the package manager or its folder is read-only.\nDo you want to open the download page in your browser?",
      }},
     {wlRussian,
      {
@@ -75,6 +77,8 @@ const LanguageBlock LanguageBlocks[LanguageCount] = {
          "Доступ к удалённому файлу \"%s\" защищён паролем.\n\nВведите имя пользователя и пароль (полученные при регистрации), чтобы продолжить обновление программы.",
          "Соединение с удалённым сервером потеряно.\r\rВосстановите соединение и повторите\rпопытку обновления позже.",
          "Не удалось установить обновление: %s\r\rПрограмма продолжит работу в текущей версии; загруженные файлы сохранены для следующей попытки.",
+         nullptr, nullptr, nullptr, nullptr,
+         "Вышла новая версия %s.\n%s\nЭта копия не может обновить себя сама: она установлена менеджером пакетов или её папка доступна только для чтения.\nОткрыть страницу загрузки в браузере?",
      }},
     {wlGerman,
      {
@@ -110,6 +114,8 @@ const LanguageBlock LanguageBlocks[LanguageCount] = {
          "Der Zugriff auf die Datei \"%s\" ist kennwortgeschützt.\n\nBitte geben Sie Ihren Benutzernamen und Ihr Kennwort (nach der Registrierung erhalten) ein, um die Aktualisierung fortzusetzen.",
          "Die Verbindung zum Server wurde unterbrochen.\r\rBitte stellen Sie die Verbindung wieder her und\rversuchen Sie die Aktualisierung später erneut.",
          "Die Aktualisierung konnte nicht installiert werden: %s\r\rDas Programm läuft in der bisherigen Version weiter; die heruntergeladenen Dateien bleiben für den nächsten Versuch erhalten.",
+         nullptr, nullptr, nullptr, nullptr,
+         "Eine neuere Version von %s ist erschienen.\n%s\nDiese Installation kann sich nicht selbst ersetzen: Sie wurde über die Paketverwaltung installiert oder ihr Ordner ist schreibgeschützt.\nMöchten Sie die Download-Seite im Browser öffnen?",
      }},
     {wlFrench,
      {
@@ -145,6 +151,8 @@ const LanguageBlock LanguageBlocks[LanguageCount] = {
          "L'accès au fichier distant \"%s\" est protégé par un mot de passe.\n\nSaisissez votre nom d'utilisateur et votre mot de passe (reçus lors de l'enregistrement) pour poursuivre la mise à jour.",
          "La connexion avec le serveur distant a été perdue.\r\rRétablissez la connexion et réessayez\rla mise à jour plus tard.",
          "La mise à jour n'a pas pu être appliquée : %s\r\rLe programme continue avec sa version actuelle ; les fichiers téléchargés sont conservés pour la prochaine tentative.",
+         nullptr, nullptr, nullptr, nullptr,
+         "Une nouvelle version de %s est disponible.\n%s\nCette copie ne peut pas se remplacer elle-même : elle a été installée par le gestionnaire de paquets ou son dossier est en lecture seule.\nVoulez-vous ouvrir la page de téléchargement dans votre navigateur ?",
      }},
     {wlSpanish,
      {
@@ -180,6 +188,8 @@ const LanguageBlock LanguageBlocks[LanguageCount] = {
          "El acceso al archivo remoto \"%s\" está protegido con contraseña.\n\nIntroduzca su nombre de usuario y contraseña (recibidos al registrarse) para continuar la actualización.",
          "Se perdió la conexión con el servidor remoto.\r\rRestablezca la conexión e intente\ractualizar más tarde.",
          "No se pudo aplicar la actualización: %s\r\rEl programa sigue funcionando con su versión actual; los archivos descargados se conservan para el próximo intento.",
+         nullptr, nullptr, nullptr, nullptr,
+         "Se ha publicado una nueva versión de %s.\n%s\nEsta copia no puede actualizarse por sí misma: la instaló el gestor de paquetes o su carpeta es de solo lectura.\n¿Desea abrir la página de descarga en el navegador?",
      }},
     {wlPortuguese,
      {
@@ -215,6 +225,8 @@ const LanguageBlock LanguageBlocks[LanguageCount] = {
          "O acesso ao ficheiro remoto \"%s\" está protegido por palavra-passe.\n\nIntroduza o seu nome de utilizador e palavra-passe (recebidos após o registo) para continuar a atualização.",
          "A ligação ao servidor remoto foi perdida.\r\rRestabeleça a ligação e tente\ratualizar mais tarde.",
          "Não foi possível aplicar a atualização: %s\r\rO programa continua com a versão atual; os ficheiros transferidos são mantidos para a próxima tentativa.",
+         nullptr, nullptr, nullptr, nullptr,
+         "Foi lançada uma nova versão de %s.\n%s\nEsta cópia não se pode atualizar a si própria: foi instalada pelo gestor de pacotes ou a sua pasta é só de leitura.\nPretende abrir a página de transferência no navegador?",
      }},
     {wlPortugueseBrazilian,
      {
@@ -250,6 +262,8 @@ const LanguageBlock LanguageBlocks[LanguageCount] = {
          "O acesso ao arquivo remoto \"%s\" é protegido por senha.\n\nDigite seu nome de usuário e senha (recebidos após o registro) para continuar a atualização.",
          "A conexão com o servidor remoto foi perdida.\r\rRestabeleça a conexão e tente\ratualizar novamente mais tarde.",
          "Não foi possível aplicar a atualização: %s\r\rO programa continua com a versão atual; os arquivos baixados foram mantidos para a próxima tentativa.",
+         nullptr, nullptr, nullptr, nullptr,
+         "Uma nova versão de %s foi lançada.\n%s\nEsta cópia não pode se atualizar sozinha: foi instalada pelo gerenciador de pacotes ou sua pasta é somente leitura.\nDeseja abrir a página de download no navegador?",
      }},
     {wlItalian,
      {
@@ -285,6 +299,8 @@ const LanguageBlock LanguageBlocks[LanguageCount] = {
          "L'accesso al file remoto \"%s\" è protetto da password.\n\nInserire nome utente e password (ricevuti dopo la registrazione) per continuare l'aggiornamento.",
          "Connessione con il server remoto interrotta.\r\rRipristinare la connessione e riprovare\rl'aggiornamento più tardi.",
          "Impossibile applicare l'aggiornamento: %s\r\rIl programma continua con la versione attuale; i file scaricati vengono conservati per il prossimo tentativo.",
+         nullptr, nullptr, nullptr, nullptr,
+         "È stata rilasciata una nuova versione di %s.\n%s\nQuesta copia non può aggiornarsi da sola: è stata installata dal gestore dei pacchetti oppure la sua cartella è di sola lettura.\nAprire la pagina di download nel browser?",
      }},
     {wlDutch,
      {
@@ -320,6 +336,8 @@ const LanguageBlock LanguageBlocks[LanguageCount] = {
          "Toegang tot het externe bestand \"%s\" is met een wachtwoord beveiligd.\n\nVoer uw gebruikersnaam en wachtwoord in (ontvangen na registratie) om door te gaan met bijwerken.",
          "De verbinding met de server is verbroken.\r\rHerstel de verbinding en probeer\rlater opnieuw bij te werken.",
          "De update kon niet worden toegepast: %s\r\rHet programma blijft de huidige versie gebruiken; de gedownloade bestanden worden bewaard voor de volgende poging.",
+         nullptr, nullptr, nullptr, nullptr,
+         "Er is een nieuwere versie van %s verschenen.\n%s\nDeze installatie kan zichzelf niet vervangen: ze is geïnstalleerd via pakketbeheer of de map is alleen-lezen.\nWilt u de downloadpagina in uw browser openen?",
      }},
     {wlDanish,
      {
@@ -355,6 +373,8 @@ const LanguageBlock LanguageBlocks[LanguageCount] = {
          "Adgang til fjernfilen \"%s\" er beskyttet med adgangskode.\n\nAngiv dit brugernavn og din adgangskode (modtaget ved registrering) for at fortsætte opdateringen.",
          "Forbindelsen til serveren blev afbrudt.\r\rGenopret forbindelsen, og prøv\rat opdatere igen senere.",
          "Opdateringen kunne ikke installeres: %s\r\rProgrammet kører videre med den nuværende version; de hentede filer gemmes til næste forsøg.",
+         nullptr, nullptr, nullptr, nullptr,
+         "Der er udgivet en nyere version af %s.\n%s\nDenne kopi kan ikke opdatere sig selv: den er installeret med pakkehåndteringen, eller dens mappe er skrivebeskyttet.\nVil du åbne downloadsiden i din browser?",
      }},
     {wlSwedish,
      {
@@ -390,6 +410,8 @@ const LanguageBlock LanguageBlocks[LanguageCount] = {
          "Åtkomst till fjärrfilen \"%s\" är lösenordsskyddad.\n\nAnge ditt användarnamn och lösenord (som du fick vid registreringen) för att fortsätta uppdateringen.",
          "Anslutningen till servern bröts.\r\rÅterställ anslutningen och försök\ruppdatera igen senare.",
          "Uppdateringen kunde inte installeras: %s\r\rProgrammet fortsätter med den nuvarande versionen; de hämtade filerna sparas till nästa försök.",
+         nullptr, nullptr, nullptr, nullptr,
+         "En nyare version av %s har släppts.\n%s\nDen här kopian kan inte uppdatera sig själv: den installerades av pakethanteraren eller så är dess mapp skrivskyddad.\nVill du öppna nedladdningssidan i webbläsaren?",
      }},
     {wlFinnish,
      {
@@ -425,6 +447,8 @@ const LanguageBlock LanguageBlocks[LanguageCount] = {
          "Etätiedosto \"%s\" on suojattu salasanalla.\n\nJatka päivitystä antamalla käyttäjätunnuksesi ja salasanasi (saatu rekisteröitymisen yhteydessä).",
          "Yhteys palvelimeen katkesi.\r\rMuodosta yhteys uudelleen ja\ryritä päivitystä myöhemmin uudelleen.",
          "Päivitystä ei voitu asentaa: %s\r\rOhjelma jatkaa nykyisellä versiolla; ladatut tiedostot säilytetään seuraavaa yritystä varten.",
+         nullptr, nullptr, nullptr, nullptr,
+         "Ohjelmasta %s on julkaistu uusi versio.\n%s\nTämä kopio ei voi päivittää itseään: se on asennettu paketinhallinnalla tai sen kansio on kirjoitussuojattu.\nHaluatko avata lataussivun selaimessa?",
      }},
     {wlEstonian,
      {
@@ -460,6 +484,8 @@ const LanguageBlock LanguageBlocks[LanguageCount] = {
          "Juurdepääs kaugfailile \"%s\" on parooliga kaitstud.\n\nUuendamise jätkamiseks sisestage kasutajanimi ja parool (saadud registreerimisel).",
          "Ühendus serveriga katkes.\r\rTaastage ühendus ja proovige\rhiljem uuesti uuendada.",
          "Uuendust ei õnnestunud paigaldada: %s\r\rProgramm töötab edasi praeguse versiooniga; allalaaditud failid jäetakse järgmiseks katseks alles.",
+         nullptr, nullptr, nullptr, nullptr,
+         "Programmist %s on ilmunud uuem versioon.\n%s\nSee koopia ei saa end ise uuendada: selle paigaldas paketihaldur või selle kaust on kirjutuskaitstud.\nKas soovite avada allalaadimislehe brauseris?",
      }},
     {wlUkrainian,
      {
@@ -495,6 +521,8 @@ const LanguageBlock LanguageBlocks[LanguageCount] = {
          "Доступ до віддаленого файлу \"%s\" захищено паролем.\n\nВведіть ім'я користувача та пароль (отримані під час реєстрації), щоб продовжити оновлення програми.",
          "З'єднання з віддаленим сервером втрачено.\r\rВідновіть з'єднання і спробуйте\rоновити програму пізніше.",
          "Не вдалося встановити оновлення: %s\r\rПрограма продовжить роботу в поточній версії; завантажені файли збережено для наступної спроби.",
+         nullptr, nullptr, nullptr, nullptr,
+         "Вийшла нова версія %s.\n%s\nЦя копія не може оновити себе сама: її встановлено менеджером пакунків або її тека доступна лише для читання.\nВідкрити сторінку завантаження в браузері?",
      }},
     {wlPolish,
      {
@@ -530,6 +558,8 @@ const LanguageBlock LanguageBlocks[LanguageCount] = {
          "Dostęp do zdalnego pliku \"%s\" jest chroniony hasłem.\n\nWprowadź nazwę użytkownika i hasło (otrzymane po rejestracji), aby kontynuować aktualizację.",
          "Utracono połączenie ze zdalnym serwerem.\r\rPrzywróć połączenie i spróbuj\rzaktualizować program później.",
          "Nie udało się zainstalować aktualizacji: %s\r\rProgram działa dalej w bieżącej wersji; pobrane pliki zostały zachowane na następną próbę.",
+         nullptr, nullptr, nullptr, nullptr,
+         "Wydano nowszą wersję programu %s.\n%s\nTa kopia nie może zaktualizować się sama: została zainstalowana przez menedżer pakietów albo jej folder jest tylko do odczytu.\nCzy chcesz otworzyć stronę pobierania w przeglądarce?",
      }},
     {wlCzech,
      {
@@ -565,6 +595,8 @@ const LanguageBlock LanguageBlocks[LanguageCount] = {
          "Přístup ke vzdálenému souboru \"%s\" je chráněn heslem.\n\nZadejte uživatelské jméno a heslo (obdržené při registraci) a pokračujte v aktualizaci.",
          "Spojení se vzdáleným serverem bylo přerušeno.\r\rObnovte připojení a zkuste\raktualizaci provést později.",
          "Aktualizaci se nepodařilo nainstalovat: %s\r\rProgram pokračuje v současné verzi; stažené soubory zůstávají pro další pokus.",
+         nullptr, nullptr, nullptr, nullptr,
+         "Byla vydána novější verze programu %s.\n%s\nTato kopie se nemůže aktualizovat sama: byla nainstalována správcem balíčků nebo je její složka jen pro čtení.\nChcete otevřít stránku ke stažení v prohlížeči?",
      }},
     {wlHungarian,
      {
@@ -600,6 +632,8 @@ const LanguageBlock LanguageBlocks[LanguageCount] = {
          "A(z) \"%s\" távoli fájl jelszóval védett.\n\nA frissítés folytatásához adja meg a felhasználónevét és a jelszavát (a regisztráció után kapta meg).",
          "Megszakadt a kapcsolat a távoli kiszolgálóval.\r\rÁllítsa helyre a kapcsolatot, és próbálja\rmeg később újra a frissítést.",
          "A frissítést nem sikerült telepíteni: %s\r\rA program a jelenlegi verzióval fut tovább; a letöltött fájlok megmaradnak a következő kísérlethez.",
+         nullptr, nullptr, nullptr, nullptr,
+         "Megjelent a(z) %s újabb verziója.\n%s\nEz a példány nem tudja önmagát frissíteni: csomagkezelő telepítette, vagy a mappája csak olvasható.\nSzeretné megnyitni a letöltési oldalt a böngészőben?",
      }},
     {wlRomanian,
      {
@@ -635,6 +669,8 @@ const LanguageBlock LanguageBlocks[LanguageCount] = {
          "Accesul la fișierul de la distanță \"%s\" este protejat prin parolă.\n\nIntroduceți numele de utilizator și parola (primite la înregistrare) pentru a continua actualizarea.",
          "Conexiunea cu serverul de la distanță a fost pierdută.\r\rRestabiliți conexiunea și încercați\ractualizarea mai târziu.",
          "Actualizarea nu a putut fi aplicată: %s\r\rProgramul continuă cu versiunea curentă; fișierele descărcate sunt păstrate pentru următoarea încercare.",
+         nullptr, nullptr, nullptr, nullptr,
+         "A fost lansată o versiune nouă a %s.\n%s\nAceastă copie nu se poate actualiza singură: a fost instalată de managerul de pachete sau dosarul ei este doar pentru citire.\nDoriți să deschideți pagina de descărcare în browser?",
      }},
     {wlCatalan,
      {
@@ -670,6 +706,8 @@ const LanguageBlock LanguageBlocks[LanguageCount] = {
          "L'accés al fitxer remot \"%s\" està protegit amb contrasenya.\n\nIntroduïu el nom d'usuari i la contrasenya (rebuts en registrar-vos) per continuar l'actualització.",
          "S'ha perdut la connexió amb el servidor remot.\r\rRestabliu la connexió i torneu a provar\rl'actualització més tard.",
          "No s'ha pogut aplicar l'actualització: %s\r\rEl programa continua amb la versió actual; els fitxers baixats es conserven per al proper intent.",
+         nullptr, nullptr, nullptr, nullptr,
+         "S'ha publicat una versió nova de %s.\n%s\nAquesta còpia no es pot actualitzar sola: la va instal·lar el gestor de paquets o la seva carpeta és només de lectura.\nVoleu obrir la pàgina de baixada al navegador?",
      }},
     {wlBasque,
      {
@@ -705,6 +743,8 @@ const LanguageBlock LanguageBlocks[LanguageCount] = {
          "Urruneko \"%s\" fitxategia pasahitzez babestuta dago.\n\nIdatzi zure erabiltzaile-izena eta pasahitza (erregistratzean jasoak) eguneratzearekin jarraitzeko.",
          "Urruneko zerbitzariarekiko konexioa galdu da.\r\rBerrezarri konexioa eta saiatu berriro\reguneratzen geroago.",
          "Ezin izan da eguneratzea aplikatu: %s\r\rProgramak uneko bertsioarekin jarraitzen du; deskargatutako fitxategiak hurrengo saiakerarako gordetzen dira.",
+         nullptr, nullptr, nullptr, nullptr,
+         "%s programaren bertsio berriagoa argitaratu da.\n%s\nKopia honek ezin du bere burua eguneratu: pakete-kudeatzaileak instalatu zuen edo bere karpeta irakurtzeko soilik da.\nDeskarga-orria nabigatzailean ireki nahi duzu?",
      }},
     {wlAfrikaans,
      {
@@ -740,6 +780,8 @@ const LanguageBlock LanguageBlocks[LanguageCount] = {
          "Toegang tot afgeleë lêer \"%s\" is met 'n wagwoord beskerm.\n\nVoer asseblief jou gebruikersnaam en wagwoord in (ontvang ná registrasie) om met die bywerking voort te gaan.",
          "Verbinding met die afgeleë bediener is verbreek.\r\rHerstel asseblief die verbinding en probeer\rlater weer om by te werk.",
          "Die bywerking kon nie toegepas word nie: %s\r\rDie program loop voort met die huidige weergawe; die afgelaaide lêers word vir die volgende poging gehou.",
+         nullptr, nullptr, nullptr, nullptr,
+         "'n Nuwer weergawe van %s is vrygestel.\n%s\nHierdie kopie kan homself nie bywerk nie: dit is deur die pakketbestuurder geïnstalleer of sy gids is leesalleen.\nWil jy die aflaaibladsy in jou blaaier oopmaak?",
      }},
     {wlChineseTraditional,
      {
@@ -775,6 +817,8 @@ const LanguageBlock LanguageBlocks[LanguageCount] = {
          "遠端的檔案\"%s\"受密碼保護，\n\n請輸入您的帳號及密碼[註冊使用者]來繼續進行升級操作。",
          "與遠端伺服器的連線中斷，\r\r請重新連線後再進行升級操作。",
          "無法套用這次升級：%s\r\r程式將繼續以目前的版本執行；已下載的檔案會保留到下次再試。",
+         nullptr, nullptr, nullptr, nullptr,
+         "%s已經有新版本推出，\n%s\n此程式由套件管理程式安裝，或所在資料夾為唯讀，無法自行升級。\n要在瀏覽器中開啟下載頁面嗎？",
      }},
     {wlChineseSimplified,
      {
@@ -810,6 +854,8 @@ const LanguageBlock LanguageBlocks[LanguageCount] = {
          "远端的文档\"%s\"被密码保护，\n\n请输入您的帐号及密码[注册用户]来继续进行升级操作。",
          "与远端服务器的连接中断，\r\r请重新连接后再进行升级操作。",
          "无法应用本次升级：%s\r\r程序将继续以当前版本运行；已下载的文件会保留到下次再试。",
+         nullptr, nullptr, nullptr, nullptr,
+         "%s已经有新版本推出，\n%s\n此程序由软件包管理器安装，或所在文件夹为只读，无法自行升级。\n要在浏览器中打开下载页面吗？",
      }},
     {wlIndonesian,
      {
@@ -845,6 +891,8 @@ const LanguageBlock LanguageBlocks[LanguageCount] = {
          "Akses ke berkas jarak jauh \"%s\" dilindungi kata sandi.\n\nMasukkan nama pengguna dan kata sandi Anda (diterima setelah pendaftaran) untuk melanjutkan pembaruan.",
          "Sambungan dengan server jarak jauh terputus.\r\rPulihkan sambungan dan coba\rperbarui lagi nanti.",
          "Pembaruan tidak dapat diterapkan: %s\r\rProgram tetap berjalan dengan versi saat ini; berkas yang telah diunduh disimpan untuk percobaan berikutnya.",
+         nullptr, nullptr, nullptr, nullptr,
+         "Versi baru %s telah dirilis.\n%s\nSalinan ini tidak dapat memperbarui dirinya sendiri: dipasang oleh manajer paket atau foldernya hanya-baca.\nApakah Anda ingin membuka halaman unduhan di peramban?",
      }},
     {wlMalay,
      {
@@ -880,6 +928,8 @@ const LanguageBlock LanguageBlocks[LanguageCount] = {
          "Akses kepada fail jauh \"%s\" dilindungi kata laluan.\n\nSila masukkan nama pengguna dan kata laluan anda (diterima selepas pendaftaran) untuk meneruskan kemas kini.",
          "Sambungan dengan pelayan jauh terputus.\r\rSila pulihkan sambungan dan cuba\rkemas kini semula kemudian.",
          "Kemas kini tidak dapat digunakan: %s\r\rProgram terus berjalan dengan versi semasa; fail yang dimuat turun disimpan untuk cubaan seterusnya.",
+         nullptr, nullptr, nullptr, nullptr,
+         "Versi baharu %s telah dikeluarkan.\n%s\nSalinan ini tidak boleh mengemas kini dirinya sendiri: ia dipasang oleh pengurus pakej atau foldernya baca sahaja.\nAdakah anda mahu membuka halaman muat turun dalam pelayar?",
      }},
     {wlIcelandic,
      {
@@ -915,6 +965,8 @@ const LanguageBlock LanguageBlocks[LanguageCount] = {
          "Aðgangur að fjartengdu skránni \"%s\" er varinn með lykilorði.\n\nSláðu inn notandanafn og lykilorð (sem þú fékkst við skráningu) til að halda uppfærslunni áfram.",
          "Tengingin við þjóninn rofnaði.\r\rKomdu tengingunni á aftur og reyndu\rað uppfæra síðar.",
          "Ekki tókst að setja uppfærsluna upp: %s\r\rForritið keyrir áfram í núverandi útgáfu; sóttu skrárnar eru geymdar fyrir næstu tilraun.",
+         nullptr, nullptr, nullptr, nullptr,
+         "Ný útgáfa af %s er komin út.\n%s\nÞetta eintak getur ekki uppfært sig sjálft: það var sett upp með pakkastjóra eða mappa þess er aðeins til lestrar.\nViltu opna niðurhalssíðuna í vafranum?",
      }},
     {wlTurkish,
      {
@@ -950,6 +1002,8 @@ const LanguageBlock LanguageBlocks[LanguageCount] = {
          "Uzak dosya \"%s\" parola ile korunuyor.\n\nGüncellemeye devam etmek için kullanıcı adınızı ve parolanızı (kayıttan sonra aldığınız) girin.",
          "Uzak sunucuyla bağlantı kesildi.\r\rLütfen bağlantıyı yeniden kurun ve\rgüncellemeyi daha sonra yeniden deneyin.",
          "Güncelleme uygulanamadı: %s\r\rProgram geçerli sürümüyle çalışmaya devam ediyor; indirilen dosyalar bir sonraki deneme için saklanıyor.",
+         nullptr, nullptr, nullptr, nullptr,
+         "%s için yeni bir sürüm yayımlandı.\n%s\nBu kopya kendini güncelleyemez: paket yöneticisiyle kurulmuş ya da klasörü salt okunur.\nİndirme sayfasını tarayıcıda açmak istiyor musunuz?",
      }},
     {wlNorwegian,
      {
@@ -985,6 +1039,8 @@ const LanguageBlock LanguageBlocks[LanguageCount] = {
          "Tilgang til den eksterne filen \"%s\" er passordbeskyttet.\n\nSkriv inn brukernavn og passord (mottatt ved registrering) for å fortsette oppdateringen.",
          "Forbindelsen med serveren ble brutt.\r\rGjenopprett forbindelsen og prøv\rå oppdatere igjen senere.",
          "Oppdateringen kunne ikke installeres: %s\r\rProgrammet fortsetter med gjeldende versjon; de nedlastede filene beholdes til neste forsøk.",
+         nullptr, nullptr, nullptr, nullptr,
+         "En nyere versjon av %s er utgitt.\n%s\nDenne kopien kan ikke oppdatere seg selv: den ble installert av pakkebehandleren, eller mappen er skrivebeskyttet.\nVil du åpne nedlastingssiden i nettleseren?",
      }},
 };
 

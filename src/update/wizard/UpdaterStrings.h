@@ -79,9 +79,10 @@ enum UpdaterText {
     usPasswordProtected = 29,
     usConnLost = 30,
     usNotApplied = 31, // the update could not be handed to the installer; the program keeps running
+    usNotifyOnly = 36, // a newer version is out, but this copy does not replace itself: open the page instead
 };
 
-inline constexpr int BlockSize = 32;
+inline constexpr int BlockSize = 37;
 inline constexpr int LanguageCount = 28;
 inline constexpr int CornerCaptionId = 40999; // "Updater", the same in every language
 
@@ -107,7 +108,7 @@ int languageBase();
 TsuUpdaterLanguage currentLanguage();
 void selectLanguage(TsuUpdaterLanguage language);
 
-// The text of a string id (UTF-8), or an empty view for an id that is not in the table.
+// The text of a string id (UTF-8), or an empty view for an id that is not in the table (or not filled).
 std::string_view updaterString(int id);
 
 // The text at an offset of the current block.
