@@ -3,6 +3,12 @@
 # `cmake --install build --prefix P` lays the files out under P; `cpack` (see ./run package) builds the .deb.
 include(GNUInstallDirs)
 
+set(QARVIA_INSTALLED_TARGETS) # the programs of this build that are installed
+# A sanitizer build is for testing only: nothing of it is installed or packaged.
+if(QARVIA_SANITIZE)
+    return()
+endif()
+
 set(QARVIA_APP_ID net.lumora_games.QarviaToolbox)
 set(QARVIA_PACKAGING_DIR ${PROJECT_SOURCE_DIR}/packaging)
 set(QARVIA_DOC_DIR ${CMAKE_INSTALL_DATAROOTDIR}/doc/qarvia-toolbox)
@@ -25,7 +31,6 @@ if(NOT QARVIA_HELP2MAN OR NOT QARVIA_GZIP)
 endif()
 set(man_dir ${CMAKE_BINARY_DIR}/packaging/man)
 set(man_pages)
-set(QARVIA_INSTALLED_TARGETS) # the programs of this build that are installed
 foreach(entry IN LISTS QARVIA_INSTALLED_PROGRAMS)
     string(REPLACE "|" ";" entry "${entry}")
     list(GET entry 0 program)
@@ -100,7 +105,8 @@ set(CPACK_PACKAGE_CONTACT "Lumora Games <toolbox@lumora-games.net>")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT) # qarvia-toolbox_<version>_amd64.deb
-set(CPACK_DEBIAN_PACKAGE_SECTION games)
+# A companion of the game, not a game: Debian's games section wants its programs in /usr/games.
+set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://qarvia.lumora-games.net/")
 # Qt, libcurl and OpenSSL come from Debian: the dependencies are read from the programs' libraries.

@@ -35,6 +35,10 @@ out=$(appstreamcli validate --no-net "$prefix/share/metainfo/$id.metainfo.xml" 2
 grep -E '^[EW]:' <<<"$out" && fail "appstreamcli reports errors or warnings"
 grep -q "<release version=\"$version\"" "$prefix/share/metainfo/$id.metainfo.xml" ||
     fail "the AppStream data has no release $version"
+# The screenshots are the pictures of docs/screenshots, every one of them, as published on the site.
+pictures=$(cd "$(dirname "$0")/../../docs/screenshots" && ls *.png)
+shots=$(sed -n 's|.*<image>.*/\([^/<]*\)</image>.*|\1|p' "$prefix/share/metainfo/$id.metainfo.xml" | sort)
+[ "$shots" = "$pictures" ] || fail "the AppStream screenshots ($shots) are not those of docs/screenshots ($pictures)"
 exec_line=$(sed -n 's/^Exec=//p' "$prefix/share/applications/$id.desktop")
 [ -x "$prefix/bin/${exec_line%% *}" ] || fail "the desktop entry starts '$exec_line', which is not installed"
 

@@ -24,7 +24,7 @@ version=$(sed -n 's/^project(QarviaToolbox VERSION \([0-9.]*\).*/\1/p' "$root/CM
 [ "$(field Package)" = qarvia-toolbox ] || fail "Package: $(field Package)"
 [ "$(field Version)" = "$version" ] || fail "Version: $(field Version)"
 [ "$(field Architecture)" = amd64 ] || fail "Architecture: $(field Architecture)"
-[ "$(field Section)" = games ] || fail "Section: $(field Section)"
+[ "$(field Section)" = utils ] || fail "Section: $(field Section)"
 grep -qE '^[^<]+ <[^@>]+@[^>]+>$' <<<"$(field Maintainer)" || fail "Maintainer: $(field Maintainer)"
 [ "$(field Description | wc -l)" -gt 3 ] || fail "the description has no long part"
 depends=$(field Depends)
