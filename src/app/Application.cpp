@@ -9,6 +9,7 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QIcon>
 #include <QPixmap>
 #include <QTabWidget>
 #include <QTimer>
@@ -116,16 +117,30 @@ int runApplication(int argc, char** argv) {
     if (geteuid() == 0)
         setenv("QTWEBENGINE_DISABLE_SANDBOX", "1", 0);
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
-    QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("qarvia-toolbox"));
-    QApplication::setApplicationVersion(versionText());
-
-    const AppOptions options = parseOptions(QApplication::arguments());
-    if (options.exitNow) {
+    auto finishEarly = [](const AppOptions& options) {
         std::fputs(options.output.toLocal8Bit().constData(), stdout);
         std::fputs(options.errorText.toLocal8Bit().constData(), stderr);
         return options.exitCode;
+    };
+    {
+        // Help and version need no display: the manual page is made from --help at build time. Anything
+        // else, usage errors included, is read again below once Qt has taken its own options (-platform, ...).
+        QCoreApplication console(argc, argv);
+        const AppOptions early = parseOptions(QCoreApplication::arguments());
+        if (early.exitNow && early.exitCode == 0)
+            return finishEarly(early);
     }
+    QApplication app(argc, argv);
+    // The name is the window class (WM_CLASS) the desktop entry's StartupWMClass names; the desktop file
+    // name is the Wayland application id. Both let the task bar show the entry's icon.
+    QApplication::setApplicationName(QStringLiteral("qarvia-toolbox"));
+    QApplication::setApplicationVersion(versionText());
+    QGuiApplication::setDesktopFileName(QStringLiteral("net.lumora_games.QarviaToolbox"));
+    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("net.lumora_games.QarviaToolbox")));
+
+    const AppOptions options = parseOptions(QApplication::arguments());
+    if (options.exitNow)
+        return finishEarly(options);
 
     QApplication::setWindowIcon(applicationIcon());
     applySkin(options.skin);

@@ -29,6 +29,11 @@
 #include <stdexcept>
 #include <utility>
 
+// Builds that install through a package manager switch self-replacement off (QARVIA_SELF_UPDATE=OFF).
+#ifndef QARVIA_SELF_UPDATE
+#define QARVIA_SELF_UPDATE 1
+#endif
+
 namespace qarvia::update {
 
 namespace fs = std::filesystem;
@@ -429,6 +434,13 @@ void TsuUpdater::OpenInBrowser(const std::string& url) {
     shellOpen(QString::fromStdString(target));
 }
 
+bool TsuUpdater::CanReplaceProgram() const {
+    if (!QARVIA_SELF_UPDATE)
+        return false;
+    const std::string dir = ProgramDirectory();
+    return access(dir.empty() ? "." : dir.c_str(), W_OK) == 0;
+}
+
 void TsuUpdater::handleHeaders(const TsuHTTPHeaders& headers, bool& Continue) {
     const bool body = headers.StatusCode == 200 || headers.StatusCode == 206;
     if (CheckingInfo) {
@@ -553,11 +565,16 @@ void TsuUpdater::handleInfoFile(const std::string& body) {
         bool canUpgrade = true;
         const std::string message = ReadInfoValue(text, "message", true);
         UpgradeMethodDigit = ReadUpgradeMethodDigit(text);
-        const TsuUpgradeMethod method = UpgradeMethodFromDigit(UpgradeMethodDigit);
+        TsuUpgradeMethod method = UpgradeMethodFromDigit(UpgradeMethodDigit);
+        // A copy that may not replace itself takes the redirect road, and says why in its question.
+        const bool notifyOnly = method != TsuUpgradeMethod::umRedirectToURL && !CanReplaceProgram();
+        if (notifyOnly)
+            method = TsuUpgradeMethod::umRedirectToURL;
         if (OnBeginUpgrade)
             OnBeginUpgrade(*this, message, method, UpdateFiles, canUpgrade);
-        if (!canUpgrade ||
-            (ShowMessages.contains(M::mAskUpgrade) && !TsuUpdaterMessageForm::AskUpgrade(messageText(message)))) {
+        if (!canUpgrade || (ShowMessages.contains(M::mAskUpgrade) &&
+                            !TsuUpdaterMessageForm::AskUpgrade(messageText(message), nullptr,
+                                                               notifyOnly ? usNotifyOnly : usAskUpgrade))) {
             if (OnLaterUpgrade)
                 OnLaterUpgrade(*this);
         } else if (method == TsuUpgradeMethod::umRedirectToURL) {

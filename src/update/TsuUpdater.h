@@ -154,6 +154,10 @@ public:
     bool RestartWithParams(const std::string& params = {});
     void DeletePartialDownloads();
     void OpenInBrowser(const std::string& url);
+    // Whether this copy may replace its own files: not in a build without self-replacement (a package
+    // build, whose files belong to the package manager), nor when the program's folder cannot be written.
+    // Otherwise a newer version is only announced, with the offer to open its first address in the browser.
+    bool CanReplaceProgram() const;
 
     // --- Run-time state
     bool CheckingInfo = false;

@@ -28,6 +28,7 @@ const char* usageText = "usage: qarvia-fetch [options] URL [FILE]\n"
                         "  --no-cache            ask caches on the way for a fresh copy\n"
                         "  --cacert FILE         trust the certificate authorities in FILE (PEM)\n"
                         "  --insecure            accept a certificate issued for another name or out of its dates\n"
+                        "  --version             print the version and exit\n"
                         "Exit status: 0 done, 1 usage, 2 HTTP error, 3 connection lost, 4 host unreachable.\n";
 
 std::string humanBytes(double bytes) {
@@ -123,6 +124,9 @@ int main(int argc, char** argv) {
         const bool hasValue = i + 1 < argc;
         if (arg == "--help" || arg == "-h") {
             std::fputs(usageText, stdout);
+            return exitDone;
+        } else if (arg == "--version") {
+            std::puts("qarvia-fetch " QARVIA_VERSION);
             return exitDone;
         } else if (arg == "--buffer-size" && hasValue) {
             http.setTransferBufferSize(std::atoll(argv[++i]));

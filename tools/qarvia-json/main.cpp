@@ -21,6 +21,7 @@ const char Usage[] = "usage: qarvia-json [--strict] [--indent] [--escape] [FILE|
                      "  --strict  strict syntax, no text after the value\n"
                      "  --indent  one member per line, one space per level\n"
                      "  --escape  write every non-ASCII and control unit as an escape\n"
+                     "  --version print the version and exit\n"
                      "exit status: 0 written, 1 no value, 2 usage or file error\n";
 
 bool readAll(std::istream& in, std::string& out) {
@@ -45,6 +46,9 @@ int main(int argc, char** argv) {
             escape = true;
         } else if (std::strcmp(a, "--help") == 0 || std::strcmp(a, "-h") == 0) {
             std::fputs(Usage, stdout);
+            return 0;
+        } else if (std::strcmp(a, "--version") == 0) {
+            std::puts("qarvia-json " QARVIA_VERSION);
             return 0;
         } else if (a[0] == '-' && a[1] != 0) {
             std::fprintf(stderr, "qarvia-json: unknown option %s\n%s", a, Usage);

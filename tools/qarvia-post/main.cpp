@@ -27,7 +27,8 @@ constexpr const char* usage =
     "                          Content-Type replace the client's own values\n"
     "  --referer URL           the Referer header\n"
     "  --timeout MS            limit for connecting and for each wait for data (default 30000, 0: none)\n"
-    "  --help                  this text\n";
+    "  --help                  this text\n"
+    "  --version               print the version and exit\n";
 
 std::string trim(const std::string& text) {
     std::size_t begin = text.find_first_not_of(" \t");
@@ -76,6 +77,9 @@ int main(int argc, char** argv) {
         bool hasValue = i + 1 < argc;
         if (arg == "--help" || arg == "-h") {
             std::cout << usage;
+            return 0;
+        } else if (arg == "--version") {
+            std::cout << "qarvia-post " QARVIA_VERSION "\n";
             return 0;
         } else if (arg == "--header" && hasValue) {
             std::string line = argv[++i];

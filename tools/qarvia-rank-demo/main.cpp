@@ -19,6 +19,7 @@ const char* const usage = "Usage: qarvia-rank-demo [options]\n"
                           "  --charset NAME   how answers write Chinese text: utf-8 (default), gbk or escaped\n"
                           "  --page-size N    answer N roles a page whatever the request asks (default: its count)\n"
                           "  -h, --help       show this help and exit\n"
+                          "  --version        print the version and exit\n"
                           "\n"
                           "Point the toolbox at it with:  qarvia-toolbox --rank-url http://127.0.0.1:8765\n";
 
@@ -45,6 +46,10 @@ int main(int argc, char** argv) {
         std::string arg = argv[i];
         if (arg == "-h" || arg == "--help") {
             std::fputs(usage, stdout);
+            return 0;
+        }
+        if (arg == "--version") {
+            std::puts("qarvia-rank-demo " QARVIA_VERSION);
             return 0;
         }
         if (arg != "--port" && arg != "--host" && arg != "--roles" && arg != "--charset" && arg != "--page-size")

@@ -33,10 +33,27 @@ using namespace qarvia;
 
 namespace {
 
+constexpr const char* Usage =
+    "usage: qarvia-sign-update keygen PRIVATE_KEY_FILE\n"
+    "       qarvia-sign-update sign PRIVATE_KEY_FILE INFO_FILE [DIR]\n"
+    "       qarvia-sign-update verify PUBLIC_KEY INFO_FILE [DIR]\n";
+
+constexpr const char* Help =
+    "Signs the toolbox's update information files and checks them.\n\n"
+    "  keygen PRIVATE_KEY_FILE            write a new Ed25519 private key (PEM, mode 0600; never over an\n"
+    "                                     existing file) and print the public key for the build option\n"
+    "                                     QARVIA_UPDATE_PUBLIC_KEY\n"
+    "  sign PRIVATE_KEY_FILE INFO_FILE [DIR]\n"
+    "                                     fill in #size and #hash for each listed file, found by its file\n"
+    "                                     name in DIR (default: the information file's folder), and append\n"
+    "                                     a fresh signature, in place\n"
+    "  verify PUBLIC_KEY INFO_FILE [DIR]  check the signature and, with DIR, every listed file; the key as\n"
+    "                                     text, a file holding it, or the private key file\n"
+    "  --help, --version                  this text; the version\n\n"
+    "Exit status: 0 when everything holds, 1 when something failed, 2 for a wrong command line.\n";
+
 int usage() {
-    std::cerr << "usage: qarvia-sign-update keygen PRIVATE_KEY_FILE\n"
-                 "       qarvia-sign-update sign PRIVATE_KEY_FILE INFO_FILE [DIR]\n"
-                 "       qarvia-sign-update verify PUBLIC_KEY INFO_FILE [DIR]\n";
+    std::cerr << Usage;
     return 2;
 }
 
@@ -220,6 +237,14 @@ int main(int argc, char** argv) {
     if (argc < 2)
         return usage();
     const std::string command = argv[1];
+    if (command == "--help" || command == "-h") {
+        std::cout << Usage << "\n" << Help;
+        return 0;
+    }
+    if (command == "--version") {
+        std::cout << "qarvia-sign-update " QARVIA_VERSION "\n";
+        return 0;
+    }
     if (command == "keygen" && argc == 3)
         return keygen(argv[2]);
     if (command == "sign" && (argc == 4 || argc == 5))

@@ -18,10 +18,10 @@ TsuUpdaterMessageForm::TsuUpdaterMessageForm(QWidget* parent)
 
 TsuUpdaterMessageForm::~TsuUpdaterMessageForm() = default;
 
-void TsuUpdaterMessageForm::prepare(const QString& message) {
+void TsuUpdaterMessageForm::prepare(const QString& message, UpdaterText question) {
     ui->Label1->setFixedWidth(width() - ui->Label1->x() - 11);
     const QString notes = message.isEmpty() ? QString() : QStringLiteral("\n") + message + QStringLiteral("\n");
-    ui->Label1->setText(tableText(usAskUpgrade, applicationTitle().toStdString(), notes.toStdString()));
+    ui->Label1->setText(tableText(question, applicationTitle().toStdString(), notes.toStdString()));
     setWindowTitle(tableText(usWizardTitle));
     ui->YesBtn->setText(tableText(usYes));
     ui->LaterBtn->setText(tableText(usLater));
@@ -32,13 +32,13 @@ void TsuUpdaterMessageForm::prepare(const QString& message) {
     setFixedSize(width(), height);
 }
 
-bool TsuUpdaterMessageForm::AskUpgrade(const QString& message, QWidget* parent) {
+bool TsuUpdaterMessageForm::AskUpgrade(const QString& message, QWidget* parent, UpdaterText question) {
     static QPointer<TsuUpdaterMessageForm> current;
     if (current)
         return false; // already asking
     TsuUpdaterMessageForm window(parent);
     current = &window;
-    window.prepare(message);
+    window.prepare(message, question);
     window.setAttribute(Qt::WA_ShowWithoutActivating);
     const bool yes = execModal(window) == QDialog::Accepted;
     current = nullptr;

@@ -44,6 +44,7 @@ const LanguageBlock LanguageBlocks[LanguageCount] = {
          "The downloaded file %s does not match its listed size or hash.\r\rIt was deleted and nothing was installed.",
          "The file %s could not be written: %s\r\rThe update was stopped. Make room on the disk or allow writing to the program's folder, then try again.",
          "The last update did not complete.\r\rThe previous version was put back; the downloaded files are kept for the next try.",
+         "A newer version of %s was released.\n%s\nThis copy cannot replace itself: it was installed by the package manager or its folder is read-only.\nDo you want to open the download page in your browser?",
      }},
     {wlRussian,
      {
@@ -83,6 +84,7 @@ const LanguageBlock LanguageBlocks[LanguageCount] = {
          "Загруженный файл %s не совпадает с указанным размером или контрольной суммой.\r\rОн удалён, ничего не установлено.",
          "Не удалось записать файл %s: %s\r\rОбновление остановлено. Освободите место на диске или разрешите запись в папку программы и повторите попытку.",
          "Последнее обновление не было завершено.\r\rПредыдущая версия восстановлена; загруженные файлы сохранены для следующей попытки.",
+         "Вышла новая версия %s.\n%s\nЭта копия не может обновить себя сама: она установлена менеджером пакетов или её папка доступна только для чтения.\nОткрыть страницу загрузки в браузере?",
      }},
     {wlGerman,
      {
@@ -122,6 +124,7 @@ const LanguageBlock LanguageBlocks[LanguageCount] = {
          "Die heruntergeladene Datei %s stimmt nicht mit ihrer angegebenen Größe oder Prüfsumme überein.\r\rSie wurde gelöscht, und es wurde nichts installiert.",
          "Die Datei %s konnte nicht geschrieben werden: %s\r\rDie Aktualisierung wurde angehalten. Schaffen Sie Platz auf dem Datenträger oder erlauben Sie das Schreiben im Programmordner und versuchen Sie es erneut.",
          "Die letzte Aktualisierung wurde nicht abgeschlossen.\r\rDie bisherige Version wurde wiederhergestellt; die heruntergeladenen Dateien bleiben für den nächsten Versuch erhalten.",
+         "Eine neuere Version von %s ist erschienen.\n%s\nDiese Installation kann sich nicht selbst ersetzen: Sie wurde über die Paketverwaltung installiert oder ihr Ordner ist schreibgeschützt.\nMöchten Sie die Download-Seite im Browser öffnen?",
      }},
     {wlFrench,
      {
@@ -161,6 +164,7 @@ const LanguageBlock LanguageBlocks[LanguageCount] = {
          "Le fichier téléchargé %s ne correspond pas à la taille ou à l'empreinte indiquées.\r\rIl a été supprimé et rien n'a été installé.",
          "Impossible d'écrire le fichier %s : %s\r\rLa mise à jour a été interrompue. Libérez de l'espace sur le disque ou autorisez l'écriture dans le dossier du programme, puis réessayez.",
          "La dernière mise à jour ne s'est pas terminée.\r\rLa version précédente a été rétablie ; les fichiers téléchargés sont conservés pour la prochaine tentative.",
+         "Une nouvelle version de %s est disponible.\n%s\nCette copie ne peut pas se remplacer elle-même : elle a été installée par le gestionnaire de paquets ou son dossier est en lecture seule.\nVoulez-vous ouvrir la page de téléchargement dans votre navigateur ?",
      }},
     {wlSpanish,
      {
@@ -200,6 +204,7 @@ const LanguageBlock LanguageBlocks[LanguageCount] = {
          "El archivo descargado %s no coincide con el tamaño o el hash indicados.\r\rSe ha eliminado y no se instaló nada.",
          "No se pudo escribir el archivo %s: %s\r\rSe detuvo la actualización. Libere espacio en el disco o permita la escritura en la carpeta del programa e inténtelo de nuevo.",
          "La última actualización no se completó.\r\rSe restauró la versión anterior; los archivos descargados se conservan para el próximo intento.",
+         "Se ha publicado una nueva versión de %s.\n%s\nEsta copia no puede actualizarse por sí misma: la instaló el gestor de paquetes o su carpeta es de solo lectura.\n¿Desea abrir la página de descarga en el navegador?",
      }},
     {wlPortuguese,
      {
@@ -239,6 +244,7 @@ const LanguageBlock LanguageBlocks[LanguageCount] = {
          "O ficheiro transferido %s não corresponde ao tamanho ou ao hash indicados.\r\rFoi eliminado e nada foi instalado.",
          "Não foi possível escrever o ficheiro %s: %s\r\rA atualização foi interrompida. Liberte espaço no disco ou permita a escrita na pasta do programa e tente novamente.",
          "A última atualização não foi concluída.\r\rA versão anterior foi reposta; os ficheiros transferidos são mantidos para a próxima tentativa.",
+         "Foi lançada uma nova versão de %s.\n%s\nEsta cópia não se pode atualizar a si própria: foi instalada pelo gestor de pacotes ou a sua pasta é só de leitura.\nPretende abrir a página de transferência no navegador?",
      }},
     {wlPortugueseBrazilian,
      {
@@ -278,6 +284,7 @@ const LanguageBlock LanguageBlocks[LanguageCount] = {
          "O arquivo baixado %s não confere com o tamanho ou o hash informados.\r\rEle foi excluído e nada foi instalado.",
          "Não foi possível gravar o arquivo %s: %s\r\rA atualização foi interrompida. Libere espaço no disco ou permita a gravação na pasta do programa e tente novamente.",
          "A última atualização não foi concluída.\r\rA versão anterior foi restaurada; os arquivos baixados foram mantidos para a próxima tentativa.",
+         "Uma nova versão de %s foi lançada.\n%s\nEsta cópia não pode se atualizar sozinha: foi instalada pelo gerenciador de pacotes ou sua pasta é somente leitura.\nDeseja abrir a página de download no navegador?",
      }},
     {wlItalian,
      {
@@ -317,6 +324,7 @@ const LanguageBlock LanguageBlocks[LanguageCount] = {
          "Il file scaricato %s non corrisponde alla dimensione o all'hash indicati.\r\rÈ stato eliminato e non è stato installato nulla.",
          "Impossibile scrivere il file %s: %s\r\rL'aggiornamento è stato interrotto. Liberare spazio sul disco o consentire la scrittura nella cartella del programma, quindi riprovare.",
          "L'ultimo aggiornamento non è stato completato.\r\rLa versione precedente è stata ripristinata; i file scaricati vengono conservati per il prossimo tentativo.",
+         "È stata rilasciata una nuova versione di %s.\n%s\nQuesta copia non può aggiornarsi da sola: è stata installata dal gestore dei pacchetti oppure la sua cartella è di sola lettura.\nAprire la pagina di download nel browser?",
      }},
     {wlDutch,
      {
@@ -356,6 +364,7 @@ const LanguageBlock LanguageBlocks[LanguageCount] = {
          "Het gedownloade bestand %s komt niet overeen met de opgegeven grootte of hash.\r\rHet is verwijderd en er is niets geïnstalleerd.",
          "Het bestand %s kon niet worden geschreven: %s\r\rDe update is gestopt. Maak ruimte vrij op de schijf of sta schrijven in de programmamap toe en probeer het opnieuw.",
          "De laatste update is niet voltooid.\r\rDe vorige versie is teruggezet; de gedownloade bestanden worden bewaard voor de volgende poging.",
+         "Er is een nieuwere versie van %s verschenen.\n%s\nDeze installatie kan zichzelf niet vervangen: ze is geïnstalleerd via pakketbeheer of de map is alleen-lezen.\nWilt u de downloadpagina in uw browser openen?",
      }},
     {wlDanish,
      {
@@ -395,6 +404,7 @@ const LanguageBlock LanguageBlocks[LanguageCount] = {
          "Den hentede fil %s svarer ikke til den angivne størrelse eller hash.\r\rDen er slettet, og intet blev installeret.",
          "Filen %s kunne ikke skrives: %s\r\rOpdateringen blev stoppet. Frigør plads på disken, eller tillad skrivning i programmets mappe, og prøv igen.",
          "Den seneste opdatering blev ikke fuldført.\r\rDen tidligere version er sat tilbage; de hentede filer gemmes til næste forsøg.",
+         "Der er udgivet en nyere version af %s.\n%s\nDenne kopi kan ikke opdatere sig selv: den er installeret med pakkehåndteringen, eller dens mappe er skrivebeskyttet.\nVil du åbne downloadsiden i din browser?",
      }},
     {wlSwedish,
      {
@@ -434,6 +444,7 @@ const LanguageBlock LanguageBlocks[LanguageCount] = {
          "Den hämtade filen %s stämmer inte med angiven storlek eller hash.\r\rDen har tagits bort och ingenting installerades.",
          "Filen %s kunde inte skrivas: %s\r\rUppdateringen avbröts. Frigör utrymme på disken eller tillåt skrivning i programmets mapp och försök igen.",
          "Den senaste uppdateringen slutfördes inte.\r\rDen tidigare versionen har återställts; de hämtade filerna sparas till nästa försök.",
+         "En nyare version av %s har släppts.\n%s\nDen här kopian kan inte uppdatera sig själv: den installerades av pakethanteraren eller så är dess mapp skrivskyddad.\nVill du öppna nedladdningssidan i webbläsaren?",
      }},
     {wlFinnish,
      {
@@ -473,6 +484,7 @@ const LanguageBlock LanguageBlocks[LanguageCount] = {
          "Ladattu tiedosto %s ei vastaa ilmoitettua kokoa tai tiivistettä.\r\rSe poistettiin, eikä mitään asennettu.",
          "Tiedostoa %s ei voitu kirjoittaa: %s\r\rPäivitys keskeytettiin. Vapauta levytilaa tai salli kirjoittaminen ohjelman kansioon ja yritä uudelleen.",
          "Edellinen päivitys ei valmistunut.\r\rAiempi versio palautettiin; ladatut tiedostot säilytetään seuraavaa yritystä varten.",
+         "Ohjelmasta %s on julkaistu uusi versio.\n%s\nTämä kopio ei voi päivittää itseään: se on asennettu paketinhallinnalla tai sen kansio on kirjoitussuojattu.\nHaluatko avata lataussivun selaimessa?",
      }},
     {wlEstonian,
      {
@@ -512,6 +524,7 @@ const LanguageBlock LanguageBlocks[LanguageCount] = {
          "Allalaaditud fail %s ei vasta märgitud suurusele või räsile.\r\rSee kustutati ja midagi ei paigaldatud.",
          "Faili %s ei õnnestunud kirjutada: %s\r\rUuendamine peatati. Vabastage kettal ruumi või lubage programmi kausta kirjutamine ja proovige uuesti.",
          "Viimane uuendus jäi lõpetamata.\r\rEelmine versioon taastati; allalaaditud failid jäetakse järgmiseks katseks alles.",
+         "Programmist %s on ilmunud uuem versioon.\n%s\nSee koopia ei saa end ise uuendada: selle paigaldas paketihaldur või selle kaust on kirjutuskaitstud.\nKas soovite avada allalaadimislehe brauseris?",
      }},
     {wlUkrainian,
      {
@@ -551,6 +564,7 @@ const LanguageBlock LanguageBlocks[LanguageCount] = {
          "Завантажений файл %s не відповідає вказаному розміру або контрольній сумі.\r\rЙого видалено, нічого не встановлено.",
          "Не вдалося записати файл %s: %s\r\rОновлення зупинено. Звільніть місце на диску або дозвольте запис до теки програми і спробуйте ще раз.",
          "Останнє оновлення не було завершено.\r\rПопередню версію відновлено; завантажені файли збережено для наступної спроби.",
+         "Вийшла нова версія %s.\n%s\nЦя копія не може оновити себе сама: її встановлено менеджером пакунків або її тека доступна лише для читання.\nВідкрити сторінку завантаження в браузері?",
      }},
     {wlPolish,
      {
@@ -590,6 +604,7 @@ const LanguageBlock LanguageBlocks[LanguageCount] = {
          "Pobrany plik %s nie zgadza się z podanym rozmiarem lub skrótem.\r\rZostał usunięty i nic nie zostało zainstalowane.",
          "Nie można zapisać pliku %s: %s\r\rAktualizacja została przerwana. Zwolnij miejsce na dysku lub zezwól na zapis w folderze programu i spróbuj ponownie.",
          "Ostatnia aktualizacja nie została ukończona.\r\rPrzywrócono poprzednią wersję; pobrane pliki zostały zachowane na następną próbę.",
+         "Wydano nowszą wersję programu %s.\n%s\nTa kopia nie może zaktualizować się sama: została zainstalowana przez menedżer pakietów albo jej folder jest tylko do odczytu.\nCzy chcesz otworzyć stronę pobierania w przeglądarce?",
      }},
     {wlCzech,
      {
@@ -629,6 +644,7 @@ const LanguageBlock LanguageBlocks[LanguageCount] = {
          "Stažený soubor %s neodpovídá uvedené velikosti nebo otisku.\r\rByl smazán a nic nebylo nainstalováno.",
          "Soubor %s nelze zapsat: %s\r\rAktualizace byla zastavena. Uvolněte místo na disku nebo povolte zápis do složky programu a zkuste to znovu.",
          "Poslední aktualizace nebyla dokončena.\r\rPředchozí verze byla obnovena; stažené soubory zůstávají pro další pokus.",
+         "Byla vydána novější verze programu %s.\n%s\nTato kopie se nemůže aktualizovat sama: byla nainstalována správcem balíčků nebo je její složka jen pro čtení.\nChcete otevřít stránku ke stažení v prohlížeči?",
      }},
     {wlHungarian,
      {
@@ -668,6 +684,7 @@ const LanguageBlock LanguageBlocks[LanguageCount] = {
          "A letöltött %s fájl nem egyezik a megadott mérettel vagy ellenőrzőösszeggel.\r\rTörölve lett, és semmi sem lett telepítve.",
          "A(z) %s fájlt nem sikerült írni: %s\r\rA frissítés leállt. Szabadítson fel helyet a lemezen, vagy engedélyezze az írást a program mappájába, majd próbálja újra.",
          "A legutóbbi frissítés nem fejeződött be.\r\rAz előző verzió visszaállt; a letöltött fájlok megmaradnak a következő kísérlethez.",
+         "Megjelent a(z) %s újabb verziója.\n%s\nEz a példány nem tudja önmagát frissíteni: csomagkezelő telepítette, vagy a mappája csak olvasható.\nSzeretné megnyitni a letöltési oldalt a böngészőben?",
      }},
     {wlRomanian,
      {
@@ -707,6 +724,7 @@ const LanguageBlock LanguageBlocks[LanguageCount] = {
          "Fișierul descărcat %s nu corespunde dimensiunii sau amprentei indicate.\r\rA fost șters și nu s-a instalat nimic.",
          "Fișierul %s nu a putut fi scris: %s\r\rActualizarea a fost oprită. Eliberați spațiu pe disc sau permiteți scrierea în dosarul programului, apoi încercați din nou.",
          "Ultima actualizare nu s-a încheiat.\r\rVersiunea anterioară a fost restabilită; fișierele descărcate sunt păstrate pentru următoarea încercare.",
+         "A fost lansată o versiune nouă a %s.\n%s\nAceastă copie nu se poate actualiza singură: a fost instalată de managerul de pachete sau dosarul ei este doar pentru citire.\nDoriți să deschideți pagina de descărcare în browser?",
      }},
     {wlCatalan,
      {
@@ -746,6 +764,7 @@ const LanguageBlock LanguageBlocks[LanguageCount] = {
          "El fitxer baixat %s no coincideix amb la mida o el hash indicats.\r\rS'ha suprimit i no s'ha instal·lat res.",
          "No s'ha pogut escriure el fitxer %s: %s\r\rS'ha aturat l'actualització. Allibereu espai al disc o permeteu l'escriptura a la carpeta del programa i torneu-ho a provar.",
          "L'última actualització no s'ha completat.\r\rS'ha restaurat la versió anterior; els fitxers baixats es conserven per al proper intent.",
+         "S'ha publicat una versió nova de %s.\n%s\nAquesta còpia no es pot actualitzar sola: la va instal·lar el gestor de paquets o la seva carpeta és només de lectura.\nVoleu obrir la pàgina de baixada al navegador?",
      }},
     {wlBasque,
      {
@@ -785,6 +804,7 @@ const LanguageBlock LanguageBlocks[LanguageCount] = {
          "Deskargatutako %s fitxategia ez dator bat adierazitako tamainarekin edo hash-arekin.\r\rEzabatu egin da, eta ez da ezer instalatu.",
          "Ezin izan da %s fitxategia idatzi: %s\r\rEguneratzea gelditu da. Egin lekua diskoan edo baimendu programaren karpetan idaztea, eta saiatu berriro.",
          "Azken eguneratzea ez da osatu.\r\rAurreko bertsioa berrezarri da; deskargatutako fitxategiak hurrengo saiakerarako gordetzen dira.",
+         "%s programaren bertsio berriagoa argitaratu da.\n%s\nKopia honek ezin du bere burua eguneratu: pakete-kudeatzaileak instalatu zuen edo bere karpeta irakurtzeko soilik da.\nDeskarga-orria nabigatzailean ireki nahi duzu?",
      }},
     {wlAfrikaans,
      {
@@ -824,6 +844,7 @@ const LanguageBlock LanguageBlocks[LanguageCount] = {
          "Die afgelaaide lêer %s stem nie ooreen met sy gelyste grootte of hash nie.\r\rDit is uitgevee en niks is geïnstalleer nie.",
          "Die lêer %s kon nie geskryf word nie: %s\r\rDie bywerking is gestaak. Maak plek op die skyf of laat skryf in die program se gids toe, en probeer weer.",
          "Die laaste bywerking is nie voltooi nie.\r\rDie vorige weergawe is teruggesit; die afgelaaide lêers word vir die volgende poging gehou.",
+         "'n Nuwer weergawe van %s is vrygestel.\n%s\nHierdie kopie kan homself nie bywerk nie: dit is deur die pakketbestuurder geïnstalleer of sy gids is leesalleen.\nWil jy die aflaaibladsy in jou blaaier oopmaak?",
      }},
     {wlChineseTraditional,
      {
@@ -863,6 +884,7 @@ const LanguageBlock LanguageBlocks[LanguageCount] = {
          "下載的檔案%s與列出的大小或雜湊值不符。\r\r該檔案已刪除，未安裝任何內容。",
          "無法寫入檔案 %s：%s\r\r升級已停止。請清出磁碟空間或允許寫入程式所在的資料夾，然後再試一次。",
          "上次的升級沒有完成。\r\r已恢復為原來的版本；已下載的檔案會保留到下次再試。",
+         "%s已經有新版本推出，\n%s\n此程式由套件管理程式安裝，或所在資料夾為唯讀，無法自行升級。\n要在瀏覽器中開啟下載頁面嗎？",
      }},
     {wlChineseSimplified,
      {
@@ -902,6 +924,7 @@ const LanguageBlock LanguageBlocks[LanguageCount] = {
          "下载的文档%s与列出的大小或散列值不符。\r\r该文档已删除，未安装任何内容。",
          "无法写入文件 %s：%s\r\r升级已停止。请清理磁盘空间或允许写入程序所在的文件夹，然后再试一次。",
          "上次升级没有完成。\r\r已恢复为原来的版本；已下载的文件会保留到下次再试。",
+         "%s已经有新版本推出，\n%s\n此程序由软件包管理器安装，或所在文件夹为只读，无法自行升级。\n要在浏览器中打开下载页面吗？",
      }},
     {wlIndonesian,
      {
@@ -941,6 +964,7 @@ const LanguageBlock LanguageBlocks[LanguageCount] = {
          "Berkas unduhan %s tidak sesuai dengan ukuran atau hash yang tercantum.\r\rBerkas itu telah dihapus dan tidak ada yang dipasang.",
          "Berkas %s tidak dapat ditulis: %s\r\rPembaruan dihentikan. Kosongkan ruang disk atau izinkan penulisan ke folder program, lalu coba lagi.",
          "Pembaruan terakhir tidak selesai.\r\rVersi sebelumnya telah dikembalikan; berkas yang telah diunduh disimpan untuk percobaan berikutnya.",
+         "Versi baru %s telah dirilis.\n%s\nSalinan ini tidak dapat memperbarui dirinya sendiri: dipasang oleh manajer paket atau foldernya hanya-baca.\nApakah Anda ingin membuka halaman unduhan di peramban?",
      }},
     {wlMalay,
      {
@@ -980,6 +1004,7 @@ const LanguageBlock LanguageBlocks[LanguageCount] = {
          "Fail yang dimuat turun %s tidak sepadan dengan saiz atau cincangan yang disenaraikan.\r\rFail itu telah dipadam dan tiada apa-apa dipasang.",
          "Fail %s tidak dapat ditulis: %s\r\rKemas kini dihentikan. Kosongkan ruang cakera atau benarkan penulisan ke folder program, kemudian cuba lagi.",
          "Kemas kini terakhir tidak selesai.\r\rVersi sebelumnya telah dipulihkan; fail yang dimuat turun disimpan untuk cubaan seterusnya.",
+         "Versi baharu %s telah dikeluarkan.\n%s\nSalinan ini tidak boleh mengemas kini dirinya sendiri: ia dipasang oleh pengurus pakej atau foldernya baca sahaja.\nAdakah anda mahu membuka halaman muat turun dalam pelayar?",
      }},
     {wlIcelandic,
      {
@@ -1019,6 +1044,7 @@ const LanguageBlock LanguageBlocks[LanguageCount] = {
          "Niðurhalaða skráin %s passar ekki við uppgefna stærð eða tætigildi.\r\rHenni var eytt og ekkert var sett upp.",
          "Ekki tókst að skrifa skrána %s: %s\r\rUppfærslan var stöðvuð. Losaðu pláss á diskinum eða leyfðu skrif í möppu forritsins og reyndu aftur.",
          "Síðasta uppfærsla kláraðist ekki.\r\rFyrri útgáfan var sett aftur inn; sóttu skrárnar eru geymdar fyrir næstu tilraun.",
+         "Ný útgáfa af %s er komin út.\n%s\nÞetta eintak getur ekki uppfært sig sjálft: það var sett upp með pakkastjóra eða mappa þess er aðeins til lestrar.\nViltu opna niðurhalssíðuna í vafranum?",
      }},
     {wlTurkish,
      {
@@ -1058,6 +1084,7 @@ const LanguageBlock LanguageBlocks[LanguageCount] = {
          "İndirilen %s dosyası belirtilen boyut veya özetle eşleşmiyor.\r\rDosya silindi ve hiçbir şey yüklenmedi.",
          "%s dosyası yazılamadı: %s\r\rGüncelleme durduruldu. Diskte yer açın ya da program klasörüne yazmaya izin verin ve yeniden deneyin.",
          "Son güncelleme tamamlanmadı.\r\rÖnceki sürüm geri yüklendi; indirilen dosyalar bir sonraki deneme için saklanıyor.",
+         "%s için yeni bir sürüm yayımlandı.\n%s\nBu kopya kendini güncelleyemez: paket yöneticisiyle kurulmuş ya da klasörü salt okunur.\nİndirme sayfasını tarayıcıda açmak istiyor musunuz?",
      }},
     {wlNorwegian,
      {
@@ -1097,6 +1124,7 @@ const LanguageBlock LanguageBlocks[LanguageCount] = {
          "Den nedlastede filen %s stemmer ikke med oppgitt størrelse eller hash.\r\rDen ble slettet, og ingenting ble installert.",
          "Filen %s kunne ikke skrives: %s\r\rOppdateringen ble stoppet. Frigjør plass på disken eller tillat skriving i programmappen, og prøv igjen.",
          "Den siste oppdateringen ble ikke fullført.\r\rDen forrige versjonen er satt tilbake; de nedlastede filene beholdes til neste forsøk.",
+         "En nyere versjon av %s er utgitt.\n%s\nDenne kopien kan ikke oppdatere seg selv: den ble installert av pakkebehandleren, eller mappen er skrivebeskyttet.\nVil du åpne nedlastingssiden i nettleseren?",
      }},
 };
 

@@ -161,7 +161,8 @@ std::string_view updaterString(int id) {
     const int offset = (id - 41000) % 50;
     if (block >= LanguageCount || offset >= BlockSize)
         return {};
-    return detail::LanguageBlocks[block].texts[offset];
+    const char* text = detail::LanguageBlocks[block].texts[offset];
+    return text ? std::string_view(text) : std::string_view();
 }
 
 std::string_view updaterText(int offset) {

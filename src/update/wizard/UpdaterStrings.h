@@ -83,9 +83,10 @@ enum UpdaterText {
     usFileNotVerified = 33, // a downloaded file differs from its listed size or hash: deleted, nothing installed
     usWriteFailed = 34,          // a download could not be stored: file name, the system's reason
     usLastUpdateIncomplete = 35, // an installation was interrupted and undone
+    usNotifyOnly = 36, // a newer version is out, but this copy does not replace itself: open the page instead
 };
 
-inline constexpr int BlockSize = 36;
+inline constexpr int BlockSize = 37;
 inline constexpr int LanguageCount = 28;
 inline constexpr int CornerCaptionId = 40999; // "Updater", the same in every language
 
@@ -111,7 +112,7 @@ int languageBase();
 TsuUpdaterLanguage currentLanguage();
 void selectLanguage(TsuUpdaterLanguage language);
 
-// The text of a string id (UTF-8), or an empty view for an id that is not in the table.
+// The text of a string id (UTF-8), or an empty view for an id that is not in the table (or not filled).
 std::string_view updaterString(int id);
 
 // The text at an offset of the current block.

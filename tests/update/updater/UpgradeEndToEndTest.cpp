@@ -154,12 +154,28 @@ protected:
     void publish(const std::string& infoFile) { writeFile(published / "upt.inf", infoFile); }
 
     std::string checkUrl() const { return server->url("/upt.inf?d=7"); }
-    int runCheck(const std::string& extra = {}, std::vector<std::string> env = {}) {
+    // Runs the installed program's check; `output` receives what it writes to standard output. `asUser`
+    // runs it as an unprivileged user when the test runs as root (for whom every folder is writable).
+    int runCheck(const std::string& extra = {}, std::vector<std::string> env = {}, std::string* output = nullptr,
+                 bool asUser = false) {
         std::vector<std::string> args = {program.string(), "--check", checkUrl()};
         if (!extra.empty())
             args.push_back(extra);
+        if (asUser && geteuid() == 0)
+            args.insert(args.begin(), {"setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups", "--"});
+        int fds[2] = {-1, -1};
+        if (output && pipe(fds) != 0)
+            return -1;
         env.push_back("UPGRADE_TEST_STUB=" + (root / "stub").string());
-        const pid_t pid = spawn(args, -1, env);
+        const pid_t pid = spawn(args, fds[1], env);
+        if (output) {
+            close(fds[1]);
+            char buffer[4096];
+            ssize_t n = 0;
+            while ((n = read(fds[0], buffer, sizeof buffer)) > 0)
+                output->append(buffer, static_cast<std::size_t>(n));
+            close(fds[0]);
+        }
         return waitExit(pid);
     }
 
@@ -419,3 +435,41 @@ INSTANTIATE_TEST_SUITE_P(
         SignedCase{
             "content_length_short_of_the_file", [](const fs::path&) {}, Outcome::FileDiffers, {"data.rar=100000"}}),
     [](const ::testing::TestParamInfo<SignedCase>& info) { return std::string(info.param.name); });
+
+TEST_F(UpgradeEndToEnd, CopiesThatMayNotReplaceThemselvesOnlyNotify) {
+    writeFile(published / "upgrade-test-app", NewProgram);
+    publish("#version=v1.2\n#url=" + server->url("/upgrade-test-app") + "\n#url0=" + server->url("/readme.txt") +
+            "\n#message={1、增加Qarvia英雄榜查询功能}\n");
+    struct Case {
+        const char* name;
+        const char* app;
+        bool readOnlyFolder;
+    };
+    const Case cases[] = {
+        {"package build, writable folder", PACKAGED_TEST_APP, false},
+        {"read-only folder", UPGRADE_TEST_APP, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::copy_file(c.app, program, fs::copy_options::overwrite_existing);
+        const std::string before = readFile(program);
+        const auto folderMode = fs::status(installed).permissions();
+        if (c.readOnlyFolder)
+            fs::permissions(installed, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                            fs::perm_options::remove);
+        std::string output;
+        const int code = runCheck({}, {}, &output, c.readOnlyFolder);
+        fs::permissions(installed, folderMode);
+        // Told why, with the release notes, and offered the first address instead of an upgrade.
+        EXPECT_EQ(code, 8) << output;
+        EXPECT_NE(output.find("asked: upgrade-test-app已经有新版本推出"), std::string::npos) << output;
+        EXPECT_NE(output.find("1、增加Qarvia英雄榜查询功能"), std::string::npos) << output;
+        EXPECT_NE(output.find("无法自行升级"), std::string::npos) << output;
+        EXPECT_NE(output.find("opened: " + server->url("/upgrade-test-app") + "\n"), std::string::npos) << output;
+        // Nothing downloaded, no stub written, the program untouched.
+        EXPECT_TRUE(downloadsIn(installed).empty());
+        EXPECT_FALSE(fs::exists(root / "stub"));
+        EXPECT_EQ(readFile(program), before);
+        EXPECT_EQ(readFile(installed / "readme.txt"), "old readme");
+    }
+}

@@ -10,20 +10,27 @@
 // UPGRADE_TEST_PUBLIC_KEY, when set, is the key update information must be signed with; UPGRADE_TEST_LOG,
 // when set, names a file that receives the text of every message box, one after the other.
 //
+// The question asked is written to standard output ("asked: " and its text), and so is an address handed
+// to the browser ("opened: " and the address).
+//
 // Exit codes: 0 restart handed to the stub, 3 cancelled, 4 restart declined, 5 no update, 6 other outcome,
-// 7 the stub could not be started.
+// 7 the stub could not be started, 8 the browser was asked to open the update's address.
 
+#include "ui/ShellOpen.h"
 #include "update/TsuUpdater.h"
 #include "update/wizard/UpdaterWindows.h"
 
 #include <QApplication>
 #include <QDialog>
+#include <QLabel>
 #include <QPushButton>
 #include <QTimer>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 
 using namespace qarvia;
 using namespace qarvia::update;
@@ -84,13 +91,28 @@ int main(int argc, char** argv) {
     }
     const bool cancel = args.contains(QStringLiteral("--cancel"));
     const bool decline = args.contains(QStringLiteral("--decline"));
-    setModalAnswerer([](QDialog&) { return int(QDialog::Accepted); });
+    setModalAnswerer([](QDialog& window) {
+        if (const auto* question = window.findChild<QLabel*>(QStringLiteral("Label1")))
+            std::printf("asked: %s
+", question->text().toUtf8().constData());
+        return int(QDialog::Accepted);
+    });
 
     int exitCode = 6;
     auto finish = [&](int code) {
         exitCode = code;
         QTimer::singleShot(0, &app, [&app, code] { app.exit(code); });
     };
+    struct BrowserRecorder : ShellOpener {
+        std::function<void()> opened;
+        bool open(const QString& target) override {
+            std::printf("opened: %s\n", target.toUtf8().constData());
+            opened();
+            return true;
+        }
+    } browser;
+    browser.opened = [&] { finish(8); };
+    setShellOpener(&browser);
     updater.OnNoUpdateAvailable = [&](TsuUpdater&) { finish(5); };
     updater.OnNoInfoFile = [&](TsuUpdater&) { finish(6); };
     updater.OnHostUnreachable = [&](TsuUpdater&, const std::string&, const std::string&) { finish(6); };
@@ -128,6 +150,7 @@ int main(int argc, char** argv) {
     const int code = app.exec();
     setDialogs(nullptr);
     setModalAnswerer(nullptr);
+    setShellOpener(nullptr);
     if (updater.Restarting)
         return 0;
     if (exitCode == 6 && updater.UpgradeFinished)

@@ -15,7 +15,7 @@ TEST(UpdaterStrings, EveryBlockIsCompleteWithTheEnglishFields) {
         for (int offset = 0; offset < BlockSize; ++offset) {
             const std::string_view text = updaterString(base + offset);
             const std::string_view english = updaterString(41000 + offset);
-            // Offsets kept free are empty in every block, and only those.
+            // Every language has a text exactly where English has one.
             ASSERT_EQ(text.empty(), english.empty()) << base + offset;
             EXPECT_EQ(placeholdersOf(text), placeholdersOf(english)) << base + offset << ": " << text;
             differentFromEnglish += text != english;
