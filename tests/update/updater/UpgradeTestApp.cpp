@@ -93,8 +93,7 @@ int main(int argc, char** argv) {
     const bool decline = args.contains(QStringLiteral("--decline"));
     setModalAnswerer([](QDialog& window) {
         if (const auto* question = window.findChild<QLabel*>(QStringLiteral("Label1")))
-            std::printf("asked: %s
-", question->text().toUtf8().constData());
+            std::printf("asked: %s\n", question->text().toUtf8().constData());
         return int(QDialog::Accepted);
     });
 
