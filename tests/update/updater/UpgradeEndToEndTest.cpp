@@ -389,7 +389,7 @@ TEST_P(SignedUpgrade, OnlyWhatWasSignedIsInstalled) {
         runCheck({}, {"UPGRADE_TEST_PUBLIC_KEY=" + publicKey.substr(0, 44), "UPGRADE_TEST_LOG=" + log.string()});
     if (c.outcome == Outcome::Installed) {
         EXPECT_EQ(code, 0);
-        EXPECT_EQ(waitForFile(installed / "mark"), "new program: /afterupgrade\n");
+        EXPECT_EQ(waitForFile(installed / "mark"), "new program: /afterupgrade --check " + checkUrl() + "\n");
         EXPECT_EQ(readFile(program), readFile(published / "upgrade-test-app"));
         EXPECT_EQ(readFile(installed / "data.rar"), readFile(published / "data.rar"));
         EXPECT_TRUE(downloadsIn(installed).empty());
