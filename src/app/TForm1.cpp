@@ -14,6 +14,7 @@
 
 #include <QGuiApplication>
 #include <QRandomGenerator>
+#include <QTimer>
 #include <QUrl>
 
 #include <chrono>
@@ -114,7 +115,9 @@ void TForm1::FormCreate() {
     InfoFileURL = infoFileUrlFor(settings_.updateInfoUrl, int(random.bounded(100)));
     suUpdater1->VersionNumber = AppVersion;
     suUpdater1->InfoFileURL = InfoFileURL.toStdString();
-    BeginUpdateCheck();
+    // The check itself starts right after the window's first paint (paintEvent): nothing of it shows before
+    // then, and the window need not wait for the transfer library and the worker thread to start up.
+    updateCheckDue_ = true;
     const char* headers[] = {"角色名", "大区", "服务器", "等级", "门派", "势力", "人物修为", "装备修为", "总修为"};
     for (int column = 0; column < 9; ++column) {
         if (QTableWidgetItem* item = ui->herolist->horizontalHeaderItem(column))
@@ -146,6 +149,18 @@ void TForm1::loadUpdaterSettings() {
 
 void TForm1::BeginUpdateCheck() {
     suUpdater1->BeginUpdateCheck();
+}
+
+void TForm1::paintEvent(QPaintEvent* event) {
+    QMainWindow::paintEvent(event);
+    if (!updateCheckDue_)
+        return;
+    updateCheckDue_ = false;
+    QTimer::singleShot(0, this, [this] {
+        BeginUpdateCheck();
+        updateCheckStarted_ = true;
+        emit startUpFinished();
+    });
 }
 
 void TForm1::PageControl1Change(int index) {

@@ -8,6 +8,8 @@
 
 #include <QMainWindow>
 
+class QPaintEvent;
+
 #include <memory>
 
 namespace Ui {
@@ -46,14 +48,24 @@ public:
     // The self-update component, with the window's stored settings applied.
     update::TsuUpdater* updater() const { return suUpdater1; }
 
+    // Whether start-up has asked suUpdater1 for its check yet: it does so once the window has first painted.
+    bool updateCheckStarted() const { return updateCheckStarted_; }
+
     int lastPageIndex() const { return LastPageIndex; }
     HuaxuePage* huaxuePage() const { return huaxuePage_; }
+
+signals:
+    // Start-up is over: the window has painted and the update check has been asked for.
+    void startUpFinished();
 
 public slots:
     void PageControl1Change(int index);
     void N2Click();
     void N31Click();
     void N3Click();
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
 
 private:
     void FormCreate();
@@ -69,6 +81,8 @@ private:
     update::TsuUpdater* suUpdater1 = nullptr;
     int LastPageIndex = 0;
     bool inSimulator_ = false;
+    bool updateCheckDue_ = false;
+    bool updateCheckStarted_ = false;
     DigitKeyFilter* digitKeyFilter_ = nullptr;
     ExperiencePage* experiencePage_ = nullptr;
     FusionPage* fusionPage_ = nullptr;
