@@ -27,6 +27,7 @@ constexpr int kClientWidth = 630;
 constexpr int kClientHeight = 470;
 constexpr int kSimulatorPage = 3;
 constexpr int kOffScreenLeft = -1000;
+constexpr int kUnpaintedCheckDelayMs = 1000;
 
 // Moves the main window out of view for the length of a scope and brings it back to its left coordinate on
 // every way out. Where the window system refuses to move windows off screen, the window is hidden instead.
@@ -153,14 +154,24 @@ void TForm1::BeginUpdateCheck() {
 
 void TForm1::paintEvent(QPaintEvent* event) {
     QMainWindow::paintEvent(event);
+    if (updateCheckDue_)
+        QTimer::singleShot(0, this, &TForm1::startDueUpdateCheck);
+}
+
+void TForm1::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    // A window that does not paint (started minimised, on a hidden desktop) still checks, a moment later.
+    if (updateCheckDue_)
+        QTimer::singleShot(kUnpaintedCheckDelayMs, this, &TForm1::startDueUpdateCheck);
+}
+
+void TForm1::startDueUpdateCheck() {
     if (!updateCheckDue_)
         return;
     updateCheckDue_ = false;
-    QTimer::singleShot(0, this, [this] {
-        BeginUpdateCheck();
-        updateCheckStarted_ = true;
-        emit startUpFinished();
-    });
+    BeginUpdateCheck();
+    updateCheckStarted_ = true;
+    emit startUpFinished();
 }
 
 void TForm1::PageControl1Change(int index) {

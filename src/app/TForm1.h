@@ -8,9 +8,10 @@
 
 #include <QMainWindow>
 
-class QPaintEvent;
-
 #include <memory>
+
+class QPaintEvent;
+class QShowEvent;
 
 namespace Ui {
 class TForm1;
@@ -66,6 +67,7 @@ public slots:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
 private:
     void FormCreate();
@@ -73,6 +75,8 @@ private:
     void loadUpdaterSettings();
     // Starts suUpdater1's check.
     void BeginUpdateCheck();
+    // Asks for the start-up check once, after the first paint (or a moment after showing, if nothing paints).
+    void startDueUpdateCheck();
     void showSimulatorPage();
 
     std::unique_ptr<Ui::TForm1> ui;
