@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Start-up of the toolbox against a minimal Qt WebEngine program: each runs ten times under the offscreen
-# platform; prints the median wall time and peak resident memory of each and the ratios toolbox / minimal.
+# Start-up of the toolbox against a minimal Qt WebEngine program: each runs ten times, the two taking turns,
+# under the offscreen platform; prints the median wall time and peak resident memory of each and the ratios
+# toolbox / minimal. Both leave at the turn of the event loop after their window's first paint.
 #   bash bench/startup_bench.sh BUILD_DIR [RUNS]
 set -euo pipefail
 build=${1:?build folder}
@@ -30,13 +31,19 @@ def measure(cmd):
         sys.exit(f"{cmd[0]} exited with {os.waitstatus_to_exitcode(status)}")
     return wall, usage.ru_maxrss / 1024.0
 
-results = {}
-for name, cmd in (("minimal", [minimal, banner]), ("toolbox", [toolbox, "--smoke"])):
+programs = (("minimal", [minimal, banner]), ("toolbox", [toolbox, "--smoke"]))
+for _, cmd in programs:
     measure(cmd)  # warm the file cache once
-    samples = [measure(cmd) for _ in range(runs)]
-    results[name] = (statistics.median(s[0] for s in samples), statistics.median(s[1] for s in samples))
+# Interleaved, so a change in the machine's load during the run weighs on both programs alike.
+samples = {name: [] for name, _ in programs}
+for _ in range(runs):
+    for name, cmd in programs:
+        samples[name].append(measure(cmd))
+results = {}
+for name, _ in programs:
+    results[name] = (statistics.median(s[0] for s in samples[name]), statistics.median(s[1] for s in samples[name]))
     print(f"{name:8s} median wall {results[name][0] * 1000:8.1f} ms   median peak RSS {results[name][1]:7.1f} MiB"
           f"   ({runs} runs)")
 t, m = results["toolbox"], results["minimal"]
-print(f"ratio toolbox/minimal: wall {t[0] / m[0]:.2f}   memory {t[1] / m[1]:.2f}   (target: both <= 1.3)")
+print(f"ratio toolbox/minimal: wall {t[0] / m[0]:.2f}   memory {t[1] / m[1]:.2f}   (target: both <= 1.1)")
 PY

@@ -162,8 +162,9 @@ int runApplication(int argc, char** argv) {
 
     std::unique_ptr<QWidget> other; // a window grabbed in place of the main window
     if (options.smoke) {
-        // Start-up work is done once the window is shown and the banner navigation has started.
-        QTimer::singleShot(0, &app, [] { QApplication::exit(0); });
+        // Start-up work is done once the window has painted with the banner navigation started, and the update
+        // check that follows the first paint has been asked for.
+        QObject::connect(&window, &TForm1::startUpFinished, &app, [] { QApplication::exit(0); });
     } else if (!options.screenshotFile.isEmpty()) {
         auto* pages = window.findChild<QTabWidget*>(QStringLiteral("PageControl1"));
         {

@@ -14,6 +14,7 @@
 
 #include <QGuiApplication>
 #include <QRandomGenerator>
+#include <QTimer>
 #include <QUrl>
 
 #include <chrono>
@@ -26,6 +27,7 @@ constexpr int kClientWidth = 630;
 constexpr int kClientHeight = 470;
 constexpr int kSimulatorPage = 3;
 constexpr int kOffScreenLeft = -1000;
+constexpr int kUnpaintedCheckDelayMs = 1000;
 
 // Moves the main window out of view for the length of a scope and brings it back to its left coordinate on
 // every way out. Where the window system refuses to move windows off screen, the window is hidden instead.
@@ -114,7 +116,9 @@ void TForm1::FormCreate() {
     InfoFileURL = infoFileUrlFor(settings_.updateInfoUrl, int(random.bounded(100)));
     suUpdater1->VersionNumber = AppVersion;
     suUpdater1->InfoFileURL = InfoFileURL.toStdString();
-    BeginUpdateCheck();
+    // The check itself starts right after the window's first paint (paintEvent): nothing of it shows before
+    // then, and the window need not wait for the transfer library and the worker thread to start up.
+    updateCheckDue_ = true;
     const char* headers[] = {"角色名", "大区", "服务器", "等级", "门派", "势力", "人物修为", "装备修为", "总修为"};
     for (int column = 0; column < 9; ++column) {
         if (QTableWidgetItem* item = ui->herolist->horizontalHeaderItem(column))
@@ -147,6 +151,28 @@ void TForm1::loadUpdaterSettings() {
 
 void TForm1::BeginUpdateCheck() {
     suUpdater1->BeginUpdateCheck();
+}
+
+void TForm1::paintEvent(QPaintEvent* event) {
+    QMainWindow::paintEvent(event);
+    if (updateCheckDue_)
+        QTimer::singleShot(0, this, &TForm1::startDueUpdateCheck);
+}
+
+void TForm1::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    // A window that does not paint (started minimised, on a hidden desktop) still checks, a moment later.
+    if (updateCheckDue_)
+        QTimer::singleShot(kUnpaintedCheckDelayMs, this, &TForm1::startDueUpdateCheck);
+}
+
+void TForm1::startDueUpdateCheck() {
+    if (!updateCheckDue_)
+        return;
+    updateCheckDue_ = false;
+    BeginUpdateCheck();
+    updateCheckStarted_ = true;
+    emit startUpFinished();
 }
 
 void TForm1::PageControl1Change(int index) {

@@ -10,6 +10,9 @@
 
 #include <memory>
 
+class QPaintEvent;
+class QShowEvent;
+
 namespace Ui {
 class TForm1;
 }
@@ -46,8 +49,15 @@ public:
     // The self-update component, with the window's stored settings applied.
     update::TsuUpdater* updater() const { return suUpdater1; }
 
+    // Whether start-up has asked suUpdater1 for its check yet: it does so once the window has first painted.
+    bool updateCheckStarted() const { return updateCheckStarted_; }
+
     int lastPageIndex() const { return LastPageIndex; }
     HuaxuePage* huaxuePage() const { return huaxuePage_; }
+
+signals:
+    // Start-up is over: the window has painted and the update check has been asked for.
+    void startUpFinished();
 
 public slots:
     void PageControl1Change(int index);
@@ -55,12 +65,18 @@ public slots:
     void N31Click();
     void N3Click();
 
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+
 private:
     void FormCreate();
     // Applies the window's stored settings to suUpdater1, in the order in which they are stored.
     void loadUpdaterSettings();
     // Starts suUpdater1's check.
     void BeginUpdateCheck();
+    // Asks for the start-up check once, after the first paint (or a moment after showing, if nothing paints).
+    void startDueUpdateCheck();
     void showSimulatorPage();
 
     std::unique_ptr<Ui::TForm1> ui;
@@ -69,6 +85,8 @@ private:
     update::TsuUpdater* suUpdater1 = nullptr;
     int LastPageIndex = 0;
     bool inSimulator_ = false;
+    bool updateCheckDue_ = false;
+    bool updateCheckStarted_ = false;
     DigitKeyFilter* digitKeyFilter_ = nullptr;
     ExperiencePage* experiencePage_ = nullptr;
     FusionPage* fusionPage_ = nullptr;

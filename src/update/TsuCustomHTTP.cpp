@@ -946,8 +946,6 @@ int TsuTransferJob::onRequestReady(void* self, char*, char*, int, int) {
 // ----------------------------------------------------------------------------------------------------------
 
 TsuCustomHTTP::TsuCustomHTTP(QObject* parent) : QObject(parent), alive(std::make_shared<bool>(true)) {
-    static std::once_flag curlReady;
-    std::call_once(curlReady, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
     window = TsuThreadWindow::acquire();
 }
 
@@ -992,6 +990,10 @@ bool TsuCustomHTTP::StartTransfer(std::int64_t startPosition, std::int64_t endPo
         job->discarded = true;
         job->channel->close();
     }
+    // The HTTP library (and the TLS library under it) is set up by the first transfer, on this thread, before
+    // any worker exists: a component that never transfers costs the program nothing of it.
+    static std::once_flag curlReady;
+    std::call_once(curlReady, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
     auto next = std::make_shared<TsuTransferJob>();
     next->owner = this;
     next->channel = std::make_shared<TsuMainThreadChannel>(window);

@@ -36,6 +36,20 @@ TEST_F(MainWindowTest, UpdateQueryIsDrawnAnewAtEachStart) {
     EXPECT_GT(seen.size(), 1u);
 }
 
+TEST_F(MainWindowTest, UpdateCheckStartsAfterTheFirstPaint) {
+    TForm1 fresh(settings);
+    int finished = 0;
+    QObject::connect(&fresh, &TForm1::startUpFinished, [&finished] { ++finished; });
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(fresh.updateCheckStarted()); // not before the window is on screen
+    fresh.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&fresh));
+    EXPECT_TRUE(QTest::qWaitFor([&fresh] { return fresh.updateCheckStarted(); }));
+    fresh.update();
+    QTest::qWait(20);
+    EXPECT_EQ(finished, 1); // later paints start nothing more
+}
+
 TEST_F(MainWindowTest, WindowLayout) {
     EXPECT_EQ(form->centralWidget()->size(), QSize(630, 470));
     EXPECT_EQ(form->minimumSize(), form->maximumSize()); // fixed size

@@ -8,6 +8,7 @@
 #include "WebViewRecorder.h"
 
 #include <QAbstractEventDispatcher>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -40,8 +41,11 @@ TEST(MainWindowUpdater, StoredSettingsThenStartUpCheck) {
     EXPECT_EQ(u->WizardLanguage(), wlChineseSimplified);
     EXPECT_EQ(languageBase(), 42100);
     EXPECT_EQ(u->RestartParams(), "/afterupgrade");
-    // Start-up overrides the stored version and address, then checks.
+    // Start-up overrides the stored version and address, then checks once the window has painted.
     EXPECT_EQ(u->VersionNumber, "v1.1");
     EXPECT_EQ(QString::fromStdString(u->InfoFileURL), form.infoFileUrl());
+    EXPECT_FALSE(u->CheckingInfo);
+    form.show();
+    ASSERT_TRUE(QTest::qWaitFor([&form] { return form.updateCheckStarted(); }));
     EXPECT_TRUE(u->CheckingInfo);
 }
