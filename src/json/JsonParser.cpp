@@ -828,7 +828,9 @@ IJsonValue TJsonRun::Execute() {
             ++t.offset_;
             ++pos;
             if (c == 0) {
-                if (f->State != tsDone && f->Resume != tsDone)
+                // Below the top level the container is still open, even when its last element is done (the
+                // text ended inside a comment after it): nothing of it may pass for the document.
+                if (t.level_ > 0 || (f->State != tsDone && f->Resume != tsDone))
                     t.error_ = peEndOfText;
                 break;
             }
@@ -1028,6 +1030,9 @@ IJsonValue ParseString(std::u16string_view text, bool strict, bool partial, cons
     if (!partial) {
         const auto at = static_cast<size_t>(tokenizer.Offset());
         if (at < text.size() && text[at] != 0)
+            return {};
+        // A block comment still open after the value is text left over, not a blank.
+        if (tokenizer.InBlockComment())
             return {};
     }
     return result;

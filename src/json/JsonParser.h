@@ -110,6 +110,11 @@ public:
     // Position counters kept across runs: a tab adds 4 columns, a line feed starts a new line.
     int64_t Line() const noexcept { return line_; }
     int64_t Column() const noexcept { return column_; }
+    // The last run ended inside a block comment (after a complete value, or it would have failed).
+    bool InBlockComment() const noexcept {
+        const TJsonTokenizerState s = frames_[level_].State;
+        return s == tsBlockComment || s == tsBlockCommentEnd;
+    }
 
 private:
     friend IJsonValue ParseWithTokenizer(TJsonTokenizer& tokenizer, std::u16string_view text, int64_t length,

@@ -123,6 +123,42 @@ TEST(JsonParserTest, ReportsEachErrorCode) {
     EXPECT_EQ(strict.Error(), peMemberName);
 }
 
+// Mended fault: a text ending inside a comment after an element gave that element as the document.
+TEST(JsonParserTest, TextEndingInsideACommentGivesNoElementAsTheDocument) {
+    const struct {
+        const char* text;
+        const char* partial; // both modes, partial on
+        const char* whole;   // both modes, partial off
+    } cases[] = {
+        {"/* open", "<none>", "<none>"},
+        {"// open", "<none>", "<none>"},
+        {"1 /* open", "1", "<none>"},
+        {"[1] /* open **", "[1]", "<none>"},
+        {"[1] // to the end", "[1]", "[1]"},
+        {"[ /* open", "<none>", "<none>"},
+        {"[1 /* open", "<none>", "<none>"},
+        {"[1 // x", "<none>", "<none>"},
+        {"[1,2 // x", "<none>", "<none>"},
+        {"[1, /* open", "<none>", "<none>"},
+        {"{ /* open", "<none>", "<none>"},
+        {"{\"a\" // x", "<none>", "<none>"},
+        {"{\"a\": /* open", "<none>", "<none>"},
+        {"{\"a\":1 // x", "<none>", "<none>"},
+        {"{\"a\":[1,{\"b\":2} /* open", "<none>", "<none>"},
+        {"[[[\"x\" // x", "<none>", "<none>"},
+    };
+    for (const auto& c : cases) {
+        const std::u16string text = u16(c.text);
+        for (const bool strict : {false, true}) {
+            EXPECT_EQ(json(ParseString(text, strict, true)), c.partial) << c.text << " strict " << strict;
+            EXPECT_EQ(json(ParseString(text, strict, false)), c.whole) << c.text << " strict " << strict;
+        }
+        TJsonTokenizer t;
+        ParseWithTokenizer(t, text, -1, false);
+        EXPECT_EQ(t.Error(), std::string(c.partial) == "<none>" ? peEndOfText : peNone) << c.text;
+    }
+}
+
 TEST(JsonParserTest, NestingStopsAtThirtyOneLevelsWithoutRecursion) {
     const auto nested = [](int depth, const std::string& inner) {
         return std::string(size_t(depth), '[') + inner + std::string(size_t(depth), ']');
