@@ -3,7 +3,9 @@
 #include "json/JsonNumbers.h"
 
 #include <cstring>
-#ifdef __SSE2__
+// SSE2 is part of every x86-64; QARVIA_JSON_NO_SIMD builds the plain loops alone (the tests run both).
+#if defined(__SSE2__) && !defined(QARVIA_JSON_NO_SIMD)
+#define QARVIA_JSON_SSE2 1
 #include <emmintrin.h>
 #endif
 #include <limits>
@@ -178,7 +180,7 @@ private:
     // path (the quote, a backslash, a control unit) or stop.
     size_t scanQuoted(size_t from, size_t stop, char16_t quote) const {
         size_t j = from;
-#ifdef __SSE2__
+#ifdef QARVIA_JSON_SSE2
         // Eight units at a time: stop at the quote, a backslash or a unit below U+0020.
         const __m128i quotes = _mm_set1_epi16(short(quote));
         const __m128i backslashes = _mm_set1_epi16(u'\\');
@@ -199,6 +201,46 @@ private:
                 break;
             ++j;
         }
+        return j;
+    }
+
+    // Blanks from `from` up to the first other unit (or stop), counted into Line and Column; indentation
+    // is mostly spaces, which are taken eight at a time.
+    size_t skipBlanks(size_t from, size_t stop) {
+        size_t j = from;
+        int64_t column = t_.column_;
+        for (;;) {
+#ifdef QARVIA_JSON_SSE2
+            const __m128i spaces = _mm_set1_epi16(u' ');
+            while (j + 8 <= stop) {
+                const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p_ + j));
+                const unsigned mask = unsigned(_mm_movemask_epi8(_mm_cmpeq_epi16(v, spaces)));
+                if (mask != 0xFFFF) {
+                    const size_t k = size_t(__builtin_ctz(~mask)) >> 1;
+                    j += k;
+                    column += int64_t(k);
+                    break;
+                }
+                j += 8;
+                column += 8;
+            }
+#endif
+            if (j >= stop)
+                break;
+            const char16_t u = p_[j];
+            if (u == u' ' || u == u'\r' || u == 0x08 || u == 0x0C) {
+                ++column;
+            } else if (u == u'\n') {
+                ++t_.line_;
+                column = 0;
+            } else if (u == u'\t') {
+                column += 4;
+            } else {
+                break;
+            }
+            ++j;
+        }
+        t_.column_ = column;
         return j;
     }
 
@@ -261,20 +303,7 @@ IJsonValue TJsonRun::Execute() {
                 // Take the whole run of blanks (indentation) at once.
                 const int64_t room = limit_ - t.offset_;
                 const size_t stop = size_t(room) < n_ - pos ? pos + size_t(room) : n_;
-                size_t j = pos + 1;
-                for (; j < stop; ++j) {
-                    const char16_t u = p_[j];
-                    if (u == u' ' || u == u'\r' || u == 0x08 || u == 0x0C) {
-                        ++t.column_;
-                    } else if (u == u'\n') {
-                        ++t.line_;
-                        t.column_ = 0;
-                    } else if (u == u'\t') {
-                        t.column_ += 4;
-                    } else {
-                        break;
-                    }
-                }
+                const size_t j = skipBlanks(pos + 1, stop);
                 t.offset_ += int64_t(j - pos);
                 pos = j;
                 continue;

@@ -142,15 +142,14 @@ void TJsonValue::Destroy(TJsonValue* value) {
 
 // --- Array ---------------------------------------------------------------------------------------------
 
-TJsonArray::TJsonArray() : items_(static_cast<TJsonValue**>(pool::allocate(InitialCapacity * sizeof(TJsonValue*)))) {
-    std::memset(static_cast<void*>(items_), 0, InitialCapacity * sizeof(TJsonValue*));
-}
+TJsonArray::TJsonArray() = default;
 
 TJsonArray::~TJsonArray() {
     for (int32_t i = 0; i < count_; ++i)
         if (items_[i])
             items_[i]->Release();
-    pool::release(items_, size_t(capacity_) * sizeof(TJsonValue*));
+    if (items_)
+        pool::release(items_, size_t(allocated_) * sizeof(TJsonValue*));
 }
 
 void TJsonArray::GrowTo(int32_t index) {
@@ -161,18 +160,32 @@ void TJsonArray::GrowTo(int32_t index) {
         newCapacity = int64_t(index) + 1;
     if (newCapacity > INT32_MAX)
         throw std::bad_alloc();
-    auto* grown = static_cast<TJsonValue**>(pool::allocate(size_t(newCapacity) * sizeof(TJsonValue*)));
-    std::memcpy(static_cast<void*>(grown), items_, size_t(capacity_) * sizeof(TJsonValue*));
-    std::memset(static_cast<void*>(grown + capacity_), 0, size_t(newCapacity - capacity_) * sizeof(TJsonValue*));
-    pool::release(items_, size_t(capacity_) * sizeof(TJsonValue*));
-    items_ = grown;
     capacity_ = static_cast<int32_t>(newCapacity);
+}
+
+void TJsonArray::reserveSlots(int32_t index) {
+    if (index < allocated_)
+        return;
+    int64_t wanted = allocated_ == 0 ? 4 : int64_t(allocated_) * 2;
+    if (wanted <= index)
+        wanted = int64_t(index) + 1;
+    if (wanted > capacity_)
+        wanted = capacity_;
+    auto* grown = static_cast<TJsonValue**>(pool::allocate(size_t(wanted) * sizeof(TJsonValue*)));
+    if (allocated_ > 0)
+        std::memcpy(static_cast<void*>(grown), items_, size_t(allocated_) * sizeof(TJsonValue*));
+    std::memset(static_cast<void*>(grown + allocated_), 0, size_t(wanted - allocated_) * sizeof(TJsonValue*));
+    if (items_)
+        pool::release(items_, size_t(allocated_) * sizeof(TJsonValue*));
+    items_ = grown;
+    allocated_ = static_cast<int32_t>(wanted);
 }
 
 void TJsonArray::SetItemAt(int32_t index, const IJsonValue& v) {
     if (index < 0)
         return;
     GrowTo(index);
+    reserveSlots(index);
     TJsonValue* nv = v.Get();
     if (nv)
         nv->AddRef();

@@ -312,16 +312,23 @@ public:
 
     // Reader fast path: appends a value whose reference the caller hands over.
     void AppendOwned(TJsonValue* owned) {
-        if (count_ >= capacity_)
+        if (count_ >= allocated_) {
             GrowTo(count_);
+            reserveSlots(count_);
+        }
         items_[count_++] = owned;
     }
     TJsonValue* RawItem(int32_t index) const noexcept { return items_[index]; }
 
 private:
-    TJsonValue** items_;
+    // Makes slot index exist in memory. Capacity is the array's own rule (32, doubling); the slots behind it
+    // are only allocated as they are reached, so the many short arrays of a document stay small.
+    void reserveSlots(int32_t index);
+
+    TJsonValue** items_ = nullptr;
     int32_t count_ = 0;
     int32_t capacity_ = InitialCapacity;
+    int32_t allocated_ = 0; // slots in memory, at most capacity_; those at or beyond count_ are empty
 };
 
 // A node of the member table. The name is stored right after the node in the same allocation.
