@@ -118,6 +118,76 @@ TJsonValue* convertNumber(const char16_t* text, size_t n, bool fractional, int32
     return TJsonValue::NewOwnedDouble(readLeadingDouble(text, n));
 }
 
+// The usual number shapes, read in one pass straight from the text: -?digits(.digits)?([eE][+-]?digits)?
+// followed by a unit that is not a number character. Gives the value the token would convert to and sets
+// j after it, or null for any other shape (or a token that may go on past stop), which the caller then takes
+// through the general rules. Integers and currency values are exact; a double whose digits and power of ten
+// are both exact doubles takes one correctly rounded multiplication or division, others go to readDouble.
+TJsonValue* readPlainNumber(const char16_t* p, size_t pos, size_t stop, size_t& end, bool& fractional,
+                            int32_t& fractionDigits) {
+    static constexpr double exact[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                                       1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+    size_t j = pos;
+    const bool negative = p[j] == u'-';
+    if (negative)
+        ++j;
+    uint64_t m = 0;
+    const size_t intStart = j;
+    while (j < stop && unsigned(p[j] - u'0') < 10)
+        m = m * 10 + unsigned(p[j++] - u'0');
+    const size_t intDigits = j - intStart;
+    if (intDigits == 0 || intDigits > 18 || j >= stop)
+        return nullptr;
+    size_t fracDigits = 0;
+    bool dot = false, exponent = false;
+    if (p[j] == u'.') {
+        dot = true;
+        const size_t fracStart = ++j;
+        while (j < stop && unsigned(p[j] - u'0') < 10)
+            m = m * 10 + unsigned(p[j++] - u'0');
+        fracDigits = j - fracStart;
+        if (fracDigits == 0 || intDigits + fracDigits > 18 || j >= stop)
+            return nullptr;
+    }
+    int32_t e = 0;
+    if (p[j] == u'e' || p[j] == u'E') {
+        exponent = true;
+        ++j;
+        bool negativeExponent = false;
+        if (j < stop && (p[j] == u'-' || p[j] == u'+'))
+            negativeExponent = p[j++] == u'-';
+        const size_t expStart = j;
+        while (j < stop && unsigned(p[j] - u'0') < 10 && j - expStart < 5)
+            e = e * 10 + int32_t(p[j++] - u'0');
+        if (j == expStart || j >= stop)
+            return nullptr;
+        if (negativeExponent)
+            e = -e;
+    }
+    if (isNumberChar(p[j]))
+        return nullptr; // 1-2, 1.2.3, a long exponent: the general rules decide
+    end = j;
+    fractional = dot || exponent;
+    fractionDigits = !dot || exponent || fracDigits > 4 ? -1 : int32_t(fracDigits);
+    const int64_t signedM = negative ? -int64_t(m) : int64_t(m);
+    if (!fractional)
+        return TJsonValue::NewOwnedInteger(signedM);
+    if (fractionDigits >= 0) {
+        static constexpr int64_t scale[] = {10000, 1000, 100, 10, 1};
+        int64_t scaled;
+        if (__builtin_mul_overflow(signedM, scale[fractionDigits], &scaled))
+            return nullptr;
+        return TJsonValue::NewOwnedCurrency(scaled);
+    }
+    const int32_t power = e - int32_t(fracDigits);
+    if (m <= (uint64_t(1) << 53) && power >= -22 && power <= 22) {
+        double d = double(m);
+        d = power < 0 ? d / exact[-power] : d * exact[power];
+        return TJsonValue::NewOwnedDouble(negative ? -d : d);
+    }
+    return TJsonValue::NewOwnedDouble(readLeadingDouble(p + pos, j - pos));
+}
+
 // Calls a method value's callback.
 void callMethod(const IJsonValue& method, const IJsonValue& self, const IJsonValue& param, IJsonValue& result) {
     if (TJsonMethod* m = method.HasKind(skMethod) ? method.Get()->Payload.Method : nullptr; m && *m)
@@ -168,9 +238,44 @@ private:
     Step push(TJsonTokenizerFrame*& f) {
         if (t_.level_ >= TJsonTokenizer::MaxLevel)
             return fail(peTooDeep);
+        // Frames above the current level are always reset (every pop resets the frame it leaves), so only the
+        // two states need setting.
         f = &t_.frames_[++t_.level_];
-        f->Reset();
+        f->State = tsSkipBlank;
+        f->Resume = tsValueStart;
         return Step::Reprocess;
+    }
+    // A value just finished in frame f and the unit at pos (not yet read) is the ',' or the closing bracket
+    // of the container around it: takes tsSkipBlank, tsDone, the container's add and its separator state in
+    // one step, exactly as the unit by unit transitions would, and consumes the unit.
+    bool closeInline(TJsonTokenizerFrame*& f, size_t& pos) {
+        TJsonTokenizer& t = t_;
+        if (t.level_ == 0 || f->Resume != tsDone || f->State != tsSkipBlank || pos >= n_ || t.offset_ >= limit_)
+            return false;
+        const char16_t c = p_[pos];
+        TJsonTokenizerFrame& parent = t.frames_[t.level_ - 1];
+        if (parent.State == tsArrayAdd) {
+            if (c != u',' && c != u']')
+                return false;
+            parent.Current.Get()->Payload.Array->AppendOwned(f->Current.Detach());
+            parent.Resume = c == u',' ? tsArrayNext : tsDone;
+        } else if (parent.State == tsMemberAdd) {
+            if (c != u',' && c != u'}')
+                return false;
+            parent.Current.Get()->Payload.Object->StoreOwned(parent.MemberName, f->Current.Detach());
+            parent.MemberName.clear();
+            parent.Resume = c == u',' ? tsMemberStart : tsDone;
+        } else {
+            return false;
+        }
+        f->Reset();
+        --t.level_;
+        f = &parent;
+        parent.State = tsSkipBlank;
+        ++t.column_;
+        ++t.offset_;
+        ++pos;
+        return true;
     }
     bool wordEnds(char16_t c) const;
     Step pathWord(TJsonTokenizerFrame& f, char16_t c);
@@ -535,6 +640,10 @@ IJsonValue TJsonRun::Execute() {
                         ++pos;
                         f->Resume = tsMemberValue;
                     }
+                    if (!isName) {
+                        while (closeInline(f, pos)) {
+                        }
+                    }
                     continue;
                 }
                 scratch.Append(p_ + pos, int64_t(j - pos));
@@ -639,6 +748,18 @@ IJsonValue TJsonRun::Execute() {
             const int64_t room = limit_ - t.offset_;
             const size_t stop = size_t(room) < n_ - pos ? pos + size_t(room) : n_;
             size_t j = pos;
+            if (scratch.Used() == 0) {
+                if (TJsonValue* v = readPlainNumber(p_, pos, stop, j, t.fractional_, t.fractionDigits_)) {
+                    finish(*f, v);
+                    t.column_ += int64_t(j - pos - 1);
+                    t.offset_ += int64_t(j - pos);
+                    pos = j;
+                    while (closeInline(f, pos)) {
+                    }
+                    continue;
+                }
+                j = pos;
+            }
             bool fractional = t.fractional_;
             int32_t fractionDigits = t.fractionDigits_;
             for (; j < stop; ++j) {
@@ -856,6 +977,11 @@ IJsonValue TJsonRun::Execute() {
         if (step == Step::Consume) {
             ++t.offset_;
             ++pos;
+            if (f->Resume == tsDone && c != 0) {
+                // A closing bracket or quote right before the container's next separator.
+                while (closeInline(f, pos)) {
+                }
+            }
             if (c == 0) {
                 // Below the top level the container is still open, even when its last element is done (the
                 // text ended inside a comment after it): nothing of it may pass for the document.
