@@ -245,6 +245,55 @@ private:
         f->Resume = tsValueStart;
         return Step::Reprocess;
     }
+    // null, true or false whole at pos, followed (within reach) by a unit that does not continue a word: the
+    // value, with pos moved after the keyword and the units after c counted. Null for anything else, which
+    // the keyword states then take unit by unit.
+    TJsonValue* readKeyword(TJsonTokenizerFrame*, size_t& pos) {
+        static constexpr std::u16string_view words[] = {u"null", u"true", u"false"};
+        const char16_t c = p_[pos];
+        const std::u16string_view word = words[c == u'n' ? 0 : c == u't' ? 1 : 2];
+        const size_t n = word.size();
+        if (pos + n > n_ || int64_t(n) >= limit_ - t_.offset_ || std::u16string_view(p_ + pos, n) != word ||
+            isKeywordContinuation(unitAt(pos + n)))
+            return nullptr;
+        pos += n;
+        t_.offset_ += int64_t(n);
+        t_.column_ += int64_t(n - 1);
+        return c == u'n' ? TJsonValue::NewOwned(skNull) : TJsonValue::NewOwnedBoolean(c == u't');
+    }
+
+    // After a separator or a name's colon has been taken, with frame f waiting in tsSkipBlank: skips the
+    // blanks that follow and, when a value comes next, enters it (the container's add state, a pushed frame
+    // at tsValueStart), as the unit by unit transitions would. Anything else is left to them.
+    void enterNext(TJsonTokenizerFrame*& f, size_t& pos) {
+        TJsonTokenizer& t = t_;
+        const TJsonTokenizerState resume = f->Resume;
+        if (f->State != tsSkipBlank || (resume != tsArrayNext && resume != tsMemberValue && resume != tsMemberStart))
+            return;
+        const int64_t room = limit_ - t.offset_;
+        const size_t stop = size_t(room) < n_ - pos ? pos + size_t(room) : n_;
+        const size_t j = skipBlanks(pos, stop);
+        t.offset_ += int64_t(j - pos);
+        pos = j;
+        if (pos >= stop)
+            return;
+        const char16_t c = p_[pos];
+        if (c == u'/' || c == 0)
+            return;
+        if (resume == tsMemberStart) {
+            f->State = tsMemberStart;
+            return;
+        }
+        if ((resume == tsArrayNext && c == u']') || t.level_ >= TJsonTokenizer::MaxLevel) {
+            f->State = resume;
+            return;
+        }
+        f->State = resume == tsArrayNext ? tsArrayAdd : tsMemberAdd;
+        f = &t.frames_[++t.level_];
+        f->State = tsValueStart;
+        f->Resume = tsValueStart;
+    }
+
     // A value just finished in frame f and the unit at pos (not yet read) is the ',' or the closing bracket
     // of the container around it: takes tsSkipBlank, tsDone, the container's add and its separator state in
     // one step, exactly as the unit by unit transitions would, and consumes the unit.
@@ -468,16 +517,20 @@ IJsonValue TJsonRun::Execute() {
                 step = Step::Consume;
                 break;
             case u'n':
-            case u'N':
-                f->State = tsNullWord;
-                scratch.Restart();
-                t.matchPos_ = 0;
-                goto dispatch;
             case u't':
-            case u'T':
             case u'f':
+                if (TJsonValue* v = readKeyword(f, pos)) {
+                    finish(*f, v);
+                    while (closeInline(f, pos)) {
+                    }
+                    enterNext(f, pos);
+                    continue;
+                }
+                [[fallthrough]];
+            case u'N':
+            case u'T':
             case u'F':
-                f->State = tsBoolWord;
+                f->State = c == u'n' || c == u'N' ? tsNullWord : tsBoolWord;
                 scratch.Restart();
                 t.matchPos_ = 0;
                 goto dispatch;
@@ -644,6 +697,7 @@ IJsonValue TJsonRun::Execute() {
                         while (closeInline(f, pos)) {
                         }
                     }
+                    enterNext(f, pos);
                     continue;
                 }
                 scratch.Append(p_ + pos, int64_t(j - pos));
@@ -756,6 +810,7 @@ IJsonValue TJsonRun::Execute() {
                     pos = j;
                     while (closeInline(f, pos)) {
                     }
+                    enterNext(f, pos);
                     continue;
                 }
                 j = pos;
@@ -982,6 +1037,8 @@ IJsonValue TJsonRun::Execute() {
                 while (closeInline(f, pos)) {
                 }
             }
+            if (c == u',' || c == u':' || c == u'[' || c == u'{')
+                enterNext(f, pos);
             if (c == 0) {
                 // Below the top level the container is still open, even when its last element is done (the
                 // text ended inside a comment after it): nothing of it may pass for the document.

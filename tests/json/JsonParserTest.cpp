@@ -197,9 +197,13 @@ TEST(JsonParserTest, LongTextsParse) {
 }
 
 TEST(JsonParserTest, TextFedInPiecesGivesTheSameTree) {
+    // Pieces of one unit take every token unit by unit; the whole text takes the runs read at once.
     const std::u16string text = u"{\"name\": \"\u4E2D\u6587 text\", 'list': [1, 2.5, 1.23456e3, true, null, "
-                                u"/* c */ {\"x\": \"\\u0041\\x42\"}], bare: word}";
-    const std::string whole = json(ParseText(text));
+                                u"/* c */ {\"x\": \"\\u0041\\x42\"}], bare: word,\n\t\"k\" :[[-0.5e-3,false],"
+                                u"[1e22, 12345678901234567, 4.50, nullx,null],{}, [] ,{\"a\":{\"b\":[true]}}]}";
+    TJsonTokenizer wholeRun;
+    const std::string whole = json(ParseWithTokenizer(wholeRun, text, -1, false));
+    EXPECT_EQ(whole, json(ParseText(text)));
     for (size_t piece : {1, 2, 3, 7, 16}) {
         TJsonTokenizer t;
         IJsonValue result;
@@ -212,6 +216,8 @@ TEST(JsonParserTest, TextFedInPiecesGivesTheSameTree) {
         result = ParseWithTokenizer(t, u"", -1, false);
         EXPECT_EQ(t.Error(), peNone);
         EXPECT_EQ(json(result), whole) << "piece " << piece;
+        EXPECT_EQ(t.Line(), wholeRun.Line());
+        EXPECT_EQ(t.Column(), wholeRun.Column());
     }
 }
 
