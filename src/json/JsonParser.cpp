@@ -118,6 +118,80 @@ TJsonValue* convertNumber(const char16_t* text, size_t n, bool fractional, int32
     return TJsonValue::NewOwnedDouble(readLeadingDouble(text, n));
 }
 
+// Decimal digits from j on (at most `most` of them, so that m cannot overflow) appended to m; returns the
+// index after them. Eight units at a time where SSE2 is there.
+inline size_t takeDigits(const char16_t* p, size_t j, size_t stop, uint64_t& m, size_t most) {
+    const size_t last = stop - j < most ? stop : j + most;
+#ifdef QARVIA_JSON_SSE2
+    const __m128i zeros = _mm_set1_epi16(u'0');
+    const __m128i nine = _mm_set1_epi16(9);
+    const __m128i tens = _mm_setr_epi16(10, 1, 10, 1, 10, 1, 10, 1);
+    const __m128i hundreds = _mm_setr_epi16(100, 1, 100, 1, 100, 1, 100, 1);
+    while (j + 8 <= last) {
+        const __m128i d = _mm_sub_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + j)), zeros);
+        const __m128i bad = _mm_or_si128(_mm_cmplt_epi16(d, _mm_setzero_si128()), _mm_cmpgt_epi16(d, nine));
+        if (_mm_movemask_epi8(bad))
+            break;
+        const __m128i pairs = _mm_madd_epi16(d, tens); // four two-digit numbers
+        const __m128i quads = _mm_madd_epi16(_mm_packs_epi32(pairs, pairs), hundreds); // two four-digit ones
+        const auto high = uint64_t(uint32_t(_mm_cvtsi128_si32(quads)));
+        const auto low = uint64_t(uint32_t(_mm_cvtsi128_si32(_mm_srli_si128(quads, 4))));
+        m = m * 100000000 + high * 10000 + low;
+        j += 8;
+    }
+#endif
+    while (j < last && unsigned(p[j] - u'0') < 10)
+        m = m * 10 + unsigned(p[j++] - u'0');
+    return j;
+}
+
+// m / 10^k correctly rounded, for 0 < m < 2^64 and 0 <= k <= 19: the quotient is taken with 62 bits or more
+// in 128-bit integers, and rounded to 53 bits to nearest, ties to even, with the remainder as sticky bit.
+double divideExact(uint64_t m, int k) {
+    static constexpr uint64_t powers[] = {1,
+                                          10,
+                                          100,
+                                          1000,
+                                          10000,
+                                          100000,
+                                          1000000,
+                                          10000000,
+                                          100000000,
+                                          1000000000,
+                                          10000000000,
+                                          100000000000,
+                                          1000000000000,
+                                          10000000000000,
+                                          100000000000000,
+                                          1000000000000000,
+                                          10000000000000000,
+                                          100000000000000000,
+                                          1000000000000000000,
+                                          10000000000000000000u};
+    const int bits = 64 - __builtin_clzll(m);
+    const int shift = 127 - bits;
+    const unsigned __int128 n = static_cast<unsigned __int128>(m) << shift;
+    const unsigned __int128 q = n / powers[k];
+    bool sticky = n % powers[k] != 0;
+    const auto high = uint64_t(q >> 64);
+    const int qbits = high ? 128 - __builtin_clzll(high) : 64 - __builtin_clzll(uint64_t(q));
+    const int drop = qbits - 54; // q has at least 62 bits
+    sticky = sticky || (q & ((static_cast<unsigned __int128>(1) << drop) - 1)) != 0;
+    const auto top = uint64_t(q >> drop); // 54 bits: 53 of the result and the rounding bit
+    uint64_t mantissa = top >> 1;
+    int exponent = drop + 1 - shift; // value = mantissa * 2^exponent
+    if ((top & 1) && (sticky || (mantissa & 1)))
+        ++mantissa;
+    if (mantissa >> 53) {
+        mantissa >>= 1;
+        ++exponent;
+    }
+    const uint64_t bitsOut = uint64_t(exponent + 52 + 1023) << 52 | (mantissa & ((uint64_t(1) << 52) - 1));
+    double d;
+    std::memcpy(&d, &bitsOut, sizeof d);
+    return d;
+}
+
 // The usual number shapes, read in one pass straight from the text: -?digits(.digits)?([eE][+-]?digits)?
 // followed by a unit that is not a number character. Gives the value the token would convert to and sets
 // j after it, or null for any other shape (or a token that may go on past stop), which the caller then takes
@@ -133,8 +207,7 @@ TJsonValue* readPlainNumber(const char16_t* p, size_t pos, size_t stop, size_t& 
         ++j;
     uint64_t m = 0;
     const size_t intStart = j;
-    while (j < stop && unsigned(p[j] - u'0') < 10)
-        m = m * 10 + unsigned(p[j++] - u'0');
+    j = takeDigits(p, j, stop, m, 19);
     const size_t intDigits = j - intStart;
     if (intDigits == 0 || intDigits > 18 || j >= stop)
         return nullptr;
@@ -143,8 +216,7 @@ TJsonValue* readPlainNumber(const char16_t* p, size_t pos, size_t stop, size_t& 
     if (p[j] == u'.') {
         dot = true;
         const size_t fracStart = ++j;
-        while (j < stop && unsigned(p[j] - u'0') < 10)
-            m = m * 10 + unsigned(p[j++] - u'0');
+        j = takeDigits(p, j, stop, m, 19 - intDigits);
         fracDigits = j - fracStart;
         if (fracDigits == 0 || intDigits + fracDigits > 18 || j >= stop)
             return nullptr;
@@ -183,6 +255,10 @@ TJsonValue* readPlainNumber(const char16_t* p, size_t pos, size_t stop, size_t& 
     if (m <= (uint64_t(1) << 53) && power >= -22 && power <= 22) {
         double d = double(m);
         d = power < 0 ? d / exact[-power] : d * exact[power];
+        return TJsonValue::NewOwnedDouble(negative ? -d : d);
+    }
+    if (m > 0 && power < 0 && power >= -19) {
+        const double d = divideExact(m, -power);
         return TJsonValue::NewOwnedDouble(negative ? -d : d);
     }
     return TJsonValue::NewOwnedDouble(readLeadingDouble(p + pos, j - pos));
@@ -262,14 +338,13 @@ private:
         return c == u'n' ? TJsonValue::NewOwned(skNull) : TJsonValue::NewOwnedBoolean(c == u't');
     }
 
-    // After a separator or a name's colon has been taken, with frame f waiting in tsSkipBlank: skips the
-    // blanks that follow and, when a value comes next, enters it (the container's add state, a pushed frame
-    // at tsValueStart), as the unit by unit transitions would. Anything else is left to them.
-    void enterNext(TJsonTokenizerFrame*& f, size_t& pos) {
+    // After a separator or a name's colon has been taken, with frame f in tsSkipBlank and Resume equal to
+    // resume (tsArrayNext, tsMemberStart or tsMemberValue): skips the blanks that follow and, when a value
+    // comes next, enters it (the container's add state and a pushed frame at tsValueStart), as the unit by
+    // unit transitions would. Anything else is left to them. (The states are passed in, not read back, so
+    // that the byte stores just made are not reloaded as one word.)
+    void enterNext(TJsonTokenizerFrame*& f, size_t& pos, TJsonTokenizerState resume) {
         TJsonTokenizer& t = t_;
-        const TJsonTokenizerState resume = f->Resume;
-        if (f->State != tsSkipBlank || (resume != tsArrayNext && resume != tsMemberValue && resume != tsMemberStart))
-            return;
         const int64_t room = limit_ - t.offset_;
         const size_t stop = size_t(room) < n_ - pos ? pos + size_t(room) : n_;
         const size_t j = skipBlanks(pos, stop);
@@ -280,11 +355,8 @@ private:
         const char16_t c = p_[pos];
         if (c == u'/' || c == 0)
             return;
-        if (resume == tsMemberStart) {
-            f->State = tsMemberStart;
-            return;
-        }
-        if ((resume == tsArrayNext && c == u']') || t.level_ >= TJsonTokenizer::MaxLevel) {
+        if (resume == tsMemberStart || (resume == tsArrayNext && c == u']') ||
+            t.level_ >= TJsonTokenizer::MaxLevel) {
             f->State = resume;
             return;
         }
@@ -294,37 +366,43 @@ private:
         f->Resume = tsValueStart;
     }
 
-    // A value just finished in frame f and the unit at pos (not yet read) is the ',' or the closing bracket
-    // of the container around it: takes tsSkipBlank, tsDone, the container's add and its separator state in
-    // one step, exactly as the unit by unit transitions would, and consumes the unit.
-    bool closeInline(TJsonTokenizerFrame*& f, size_t& pos) {
+    // The value of frame f has just finished (tsSkipBlank, Resume tsDone). While the unit at pos (not yet
+    // read) is the closing bracket of the container around it, takes tsDone, the container's add and its
+    // separator state in one step, exactly as the unit by unit transitions would; a ',' does the same and
+    // goes on into the next element.
+    void closeInline(TJsonTokenizerFrame*& f, size_t& pos) {
         TJsonTokenizer& t = t_;
-        if (t.level_ == 0 || f->Resume != tsDone || f->State != tsSkipBlank || pos >= n_ || t.offset_ >= limit_)
-            return false;
-        const char16_t c = p_[pos];
-        TJsonTokenizerFrame& parent = t.frames_[t.level_ - 1];
-        if (parent.State == tsArrayAdd) {
-            if (c != u',' && c != u']')
-                return false;
-            parent.Current.Get()->Payload.Array->AppendOwned(f->Current.Detach());
-            parent.Resume = c == u',' ? tsArrayNext : tsDone;
-        } else if (parent.State == tsMemberAdd) {
-            if (c != u',' && c != u'}')
-                return false;
-            parent.Current.Get()->Payload.Object->StoreOwned(parent.MemberName, f->Current.Detach());
-            parent.MemberName.clear();
-            parent.Resume = c == u',' ? tsMemberStart : tsDone;
-        } else {
-            return false;
+        while (t.level_ > 0 && pos < n_ && t.offset_ < limit_) {
+            const char16_t c = p_[pos];
+            TJsonTokenizerFrame& parent = t.frames_[t.level_ - 1];
+            TJsonTokenizerState next;
+            if (parent.State == tsArrayAdd) {
+                if (c != u',' && c != u']')
+                    return;
+                parent.Current.Get()->Payload.Array->AppendOwned(f->Current.Detach());
+                next = c == u',' ? tsArrayNext : tsDone;
+            } else if (parent.State == tsMemberAdd) {
+                if (c != u',' && c != u'}')
+                    return;
+                parent.Current.Get()->Payload.Object->StoreOwned(parent.MemberName, f->Current.Detach());
+                parent.MemberName.clear();
+                next = c == u',' ? tsMemberStart : tsDone;
+            } else {
+                return;
+            }
+            f->Reset();
+            --t.level_;
+            f = &parent;
+            parent.Resume = next;
+            parent.State = tsSkipBlank;
+            ++t.column_;
+            ++t.offset_;
+            ++pos;
+            if (next != tsDone) {
+                enterNext(f, pos, next);
+                return;
+            }
         }
-        f->Reset();
-        --t.level_;
-        f = &parent;
-        parent.State = tsSkipBlank;
-        ++t.column_;
-        ++t.offset_;
-        ++pos;
-        return true;
     }
     bool wordEnds(char16_t c) const;
     Step pathWord(TJsonTokenizerFrame& f, char16_t c);
@@ -450,6 +528,9 @@ IJsonValue TJsonRun::Execute() {
         }
 
         Step step = Step::Stop;
+        // Set by a transition that consumes c and leaves the frame finished (tsDone) or waiting for the next
+        // element (tsArrayNext, tsMemberStart, tsMemberValue), so the next steps can be taken at once.
+        TJsonTokenizerState then = tsSkipBlank;
     dispatch:
         switch (f->State) {
         case tsSkipBlank:
@@ -521,9 +602,7 @@ IJsonValue TJsonRun::Execute() {
             case u'f':
                 if (TJsonValue* v = readKeyword(f, pos)) {
                     finish(*f, v);
-                    while (closeInline(f, pos)) {
-                    }
-                    enterNext(f, pos);
+                    closeInline(f, pos);
                     continue;
                 }
                 [[fallthrough]];
@@ -538,12 +617,14 @@ IJsonValue TJsonRun::Execute() {
                 f->Current = IJsonValue::Adopt(TJsonValue::NewOwned(skArray));
                 f->State = tsSkipBlank;
                 f->Resume = tsArrayNext;
+                then = tsArrayNext;
                 step = Step::Consume;
                 break;
             case u'{':
                 f->Current = IJsonValue::Adopt(TJsonValue::NewOwned(skObject));
                 f->State = tsSkipBlank;
                 f->Resume = tsMemberStart;
+                then = tsMemberStart;
                 step = Step::Consume;
                 break;
             default:
@@ -642,6 +723,7 @@ IJsonValue TJsonRun::Execute() {
             if (c == t.quoteChar_) {
                 if (f->State == tsString) {
                     finish(*f, TJsonValue::NewOwnedText(scratch.Chars(), size_t(scratch.Used())));
+                    then = tsDone;
                 } else {
                     f->MemberName.assign(scratch.View());
                     f->Resume = tsNameSep;
@@ -686,18 +768,16 @@ IJsonValue TJsonRun::Execute() {
                     t.column_ += int64_t(j - pos); // the units after c, and the closing quote
                     t.offset_ += int64_t(j + 1 - pos);
                     pos = j + 1;
-                    if (isName && pos < stop && p_[pos] == u':') {
+                    if (!isName) {
+                        closeInline(f, pos);
+                    } else if (pos < stop && p_[pos] == u':') {
                         // The usual colon right after a name: take it here, as tsNameSep would.
                         ++t.column_;
                         ++t.offset_;
                         ++pos;
                         f->Resume = tsMemberValue;
+                        enterNext(f, pos, tsMemberValue);
                     }
-                    if (!isName) {
-                        while (closeInline(f, pos)) {
-                        }
-                    }
-                    enterNext(f, pos);
                     continue;
                 }
                 scratch.Append(p_ + pos, int64_t(j - pos));
@@ -808,9 +888,7 @@ IJsonValue TJsonRun::Execute() {
                     t.column_ += int64_t(j - pos - 1);
                     t.offset_ += int64_t(j - pos);
                     pos = j;
-                    while (closeInline(f, pos)) {
-                    }
-                    enterNext(f, pos);
+                    closeInline(f, pos);
                     continue;
                 }
                 j = pos;
@@ -849,6 +927,7 @@ IJsonValue TJsonRun::Execute() {
             if (c == u']') {
                 f->Resume = tsDone;
                 f->State = tsSkipBlank;
+                then = tsDone;
                 step = Step::Consume;
                 break;
             }
@@ -873,6 +952,7 @@ IJsonValue TJsonRun::Execute() {
                 step = fail(peArray);
                 break;
             }
+            then = f->Resume;
             f->State = tsSkipBlank;
             step = Step::Consume;
             break;
@@ -881,6 +961,7 @@ IJsonValue TJsonRun::Execute() {
             if (c == u'}') {
                 f->Resume = tsDone;
                 f->State = tsSkipBlank;
+                then = tsDone;
                 step = Step::Consume;
             } else if (c == u'"' || c == u'\'') {
                 t.quoteChar_ = c;
@@ -919,6 +1000,7 @@ IJsonValue TJsonRun::Execute() {
             }
             f->Resume = tsMemberValue;
             f->State = tsSkipBlank;
+            then = tsMemberValue;
             step = Step::Consume;
             break;
 
@@ -945,6 +1027,7 @@ IJsonValue TJsonRun::Execute() {
                 step = fail(peMemberSep);
                 break;
             }
+            then = f->Resume;
             f->State = tsSkipBlank;
             step = Step::Consume;
             break;
@@ -1032,13 +1115,10 @@ IJsonValue TJsonRun::Execute() {
         if (step == Step::Consume) {
             ++t.offset_;
             ++pos;
-            if (f->Resume == tsDone && c != 0) {
-                // A closing bracket or quote right before the container's next separator.
-                while (closeInline(f, pos)) {
-                }
-            }
-            if (c == u',' || c == u':' || c == u'[' || c == u'{')
-                enterNext(f, pos);
+            if (then == tsDone)
+                closeInline(f, pos);
+            else if (then != tsSkipBlank)
+                enterNext(f, pos, then);
             if (c == 0) {
                 // Below the top level the container is still open, even when its last element is done (the
                 // text ended inside a comment after it): nothing of it may pass for the document.

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <charconv>
 #include <cmath>
 #include <string>
 
@@ -93,6 +94,42 @@ TEST(JsonParserTest, NumbersTakeTheirKind) {
     // Too long for 64 bits: the magnitude is kept as a double, infinite beyond its range.
     EXPECT_DOUBLE_EQ(parse(std::string(300, '7')).ToDouble(), 7.7777777777777777e299);
     EXPECT_TRUE(std::isinf(parse(std::string(400, '7')).ToDouble()));
+}
+
+// Numbers of the usual shapes are converted while they are read; the result must be the correctly rounded
+// double (from_chars is the reference), whatever the digits, the point and the exponent.
+TEST(JsonParserTest, DoublesReadAtOnceAreCorrectlyRounded) {
+    uint64_t seed = 0x9E3779B97F4A7C15u;
+    const auto next = [&seed] {
+        seed ^= seed << 13;
+        seed ^= seed >> 7;
+        seed ^= seed << 17;
+        return seed;
+    };
+    // Halfway between two doubles first: ties go to the even one.
+    const char* const ties[] = {"9007199254740993.0e0", "9007199254740995e0", "4503599627370496.5e0",
+                                "-4503599627370497.5E0", "45035996273704965e-1", "0.30000000000000000"};
+    for (int i = 0; i < 20000; ++i) {
+        std::string text = i < int(std::size(ties)) ? ties[i] : "";
+        std::string digits = std::to_string(next() % 10);
+        const size_t length = 1 + next() % 19;
+        while (digits.size() < length)
+            digits += char('0' + next() % 10);
+        const size_t point = 1 + next() % digits.size();
+        if (text.empty()) {
+            text = (next() % 2 ? "-" : "") + digits.substr(0, point);
+            if (point < digits.size())
+                text += "." + digits.substr(point);
+            if (next() % 3 == 0)
+                text += "e" + std::to_string(int(next() % 51) - 25);
+        }
+        const IJsonValue v = parse("[" + text + "]").ToArray()->ItemAt(0);
+        if (v.GetKind() != skDouble)
+            continue;
+        double expected = 0;
+        std::from_chars(text.data(), text.data() + text.size(), expected);
+        ASSERT_EQ(v.ToDouble(), expected) << text;
+    }
 }
 
 TEST(JsonParserTest, ReportsEachErrorCode) {
