@@ -15,13 +15,23 @@ using numbers::saturatingMultiply;
 
 // --- Construction and destruction -----------------------------------------------------------------------
 
-template <typename T> T* TJsonTextAllocator<T>::allocate(size_t n) {
-    return static_cast<T*>(pool::allocate(n * sizeof(T)));
+void TJsonText::clear() noexcept {
+    if (block_) {
+        pool::release(block_, sizeof(Block) + block_->length * sizeof(char16_t));
+        block_ = nullptr;
+    }
 }
-template <typename T> void TJsonTextAllocator<T>::deallocate(T* p, size_t n) noexcept {
-    pool::release(p, n * sizeof(T));
+
+void TJsonText::assign(const char16_t* text, size_t length) {
+    Block* block = nullptr;
+    if (length > 0) {
+        block = static_cast<Block*>(pool::allocate(sizeof(Block) + length * sizeof(char16_t)));
+        block->length = length;
+        std::memcpy(static_cast<void*>(block + 1), text, length * sizeof(char16_t));
+    }
+    clear();
+    block_ = block;
 }
-template struct TJsonTextAllocator<char16_t>;
 
 void* TJsonValue::operator new(size_t size) {
     return pool::allocate(size);
@@ -41,6 +51,9 @@ void* TJsonMemberTable::operator new(size_t size) {
 void TJsonMemberTable::operator delete(void* block, size_t size) noexcept {
     pool::release(block, size);
 }
+
+// A document is mostly value records: keep them at half a cache line.
+static_assert(sizeof(TJsonValue) == 32);
 
 TJsonValue* TJsonValue::newCounted(TJsonKind kind) {
     auto* v = new TJsonValue(kind);
