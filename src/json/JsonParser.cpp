@@ -145,8 +145,21 @@ inline size_t takeDigits(const char16_t* p, size_t j, size_t stop, uint64_t& m, 
     return j;
 }
 
-// m / 10^k correctly rounded, for 0 < m < 2^64 and 0 <= k <= 19: the quotient is taken with 62 bits or more
-// in 128-bit integers, and rounded to 53 bits to nearest, ties to even, with the remainder as sticky bit.
+// High and low halves of a 128-bit number divided by d, for high < d: the 64-bit quotient and remainder.
+inline uint64_t divideWide(uint64_t high, uint64_t low, uint64_t d, uint64_t& remainder) {
+#if defined(__x86_64__) && !defined(QARVIA_JSON_NO_SIMD)
+    uint64_t q;
+    __asm__("divq %4" : "=a"(q), "=d"(remainder) : "a"(low), "d"(high), "rm"(d));
+    return q;
+#else
+    const unsigned __int128 n = static_cast<unsigned __int128>(high) << 64 | low;
+    remainder = uint64_t(n % d);
+    return uint64_t(n / d);
+#endif
+}
+
+// m / 10^k correctly rounded, for 0 < m < 2^64 and 0 <= k <= 19: m is shifted so that the quotient has 63 or
+// 64 bits, which are rounded to 53 to nearest, ties to even, with the lower bits and the remainder as sticky.
 double divideExact(uint64_t m, int k) {
     static constexpr uint64_t powers[] = {1,
                                           10,
@@ -168,16 +181,16 @@ double divideExact(uint64_t m, int k) {
                                           100000000000000000,
                                           1000000000000000000,
                                           10000000000000000000u};
+    const uint64_t d = powers[k];
     const int bits = 64 - __builtin_clzll(m);
-    const int shift = 127 - bits;
+    const int powerBits = 64 - __builtin_clzll(d);
+    const int shift = 63 - bits + powerBits; // 2^62 <= m * 2^shift / d < 2^64
     const unsigned __int128 n = static_cast<unsigned __int128>(m) << shift;
-    const unsigned __int128 q = n / powers[k];
-    bool sticky = n % powers[k] != 0;
-    const auto high = uint64_t(q >> 64);
-    const int qbits = high ? 128 - __builtin_clzll(high) : 64 - __builtin_clzll(uint64_t(q));
-    const int drop = qbits - 54; // q has at least 62 bits
-    sticky = sticky || (q & ((static_cast<unsigned __int128>(1) << drop) - 1)) != 0;
-    const auto top = uint64_t(q >> drop); // 54 bits: 53 of the result and the rounding bit
+    uint64_t remainder;
+    const uint64_t q = divideWide(uint64_t(n >> 64), uint64_t(n), d, remainder);
+    const int drop = 64 - __builtin_clzll(q) - 54;
+    const bool sticky = remainder != 0 || (q & ((uint64_t(1) << drop) - 1)) != 0;
+    const uint64_t top = q >> drop; // 54 bits: 53 of the result and the rounding bit
     uint64_t mantissa = top >> 1;
     int exponent = drop + 1 - shift; // value = mantissa * 2^exponent
     if ((top & 1) && (sticky || (mantissa & 1)))
@@ -187,9 +200,9 @@ double divideExact(uint64_t m, int k) {
         ++exponent;
     }
     const uint64_t bitsOut = uint64_t(exponent + 52 + 1023) << 52 | (mantissa & ((uint64_t(1) << 52) - 1));
-    double d;
-    std::memcpy(&d, &bitsOut, sizeof d);
-    return d;
+    double result;
+    std::memcpy(&result, &bitsOut, sizeof result);
+    return result;
 }
 
 // The usual number shapes, read in one pass straight from the text: -?digits(.digits)?([eE][+-]?digits)?

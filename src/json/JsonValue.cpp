@@ -36,6 +36,8 @@ void TJsonText::assign(const char16_t* text, size_t length) {
 void* TJsonValue::operator new(size_t size) {
     return pool::allocate(size);
 }
+// An object or array value's block is larger (its container follows it); the pool needs the size only to
+// tell pooled blocks from large ones, and both sizes are pooled.
 void TJsonValue::operator delete(void* block, size_t size) noexcept {
     pool::release(block, size);
 }
@@ -62,11 +64,21 @@ TJsonValue* TJsonValue::newCounted(TJsonKind kind) {
 }
 
 TJsonValue* TJsonValue::NewOwned(TJsonKind kind) {
-    TJsonValue* v = newCounted(kind);
+    if (kind != skObject && kind != skArray)
+        return newCounted(kind);
+    // An object's member table or an array's slots record lives for as long as its value, so both share one
+    // block: the container right after the value record.
+    constexpr size_t containerSize =
+        sizeof(TJsonMemberTable) > sizeof(TJsonArray) ? sizeof(TJsonMemberTable) : sizeof(TJsonArray);
+    static_assert(alignof(TJsonMemberTable) <= alignof(TJsonValue) && alignof(TJsonArray) <= alignof(TJsonValue));
+    void* block = pool::allocate(sizeof(TJsonValue) + containerSize);
+    auto* v = ::new (block) TJsonValue(kind);
+    v->RefCount.store(1, std::memory_order_relaxed);
+    void* container = static_cast<char*>(block) + sizeof(TJsonValue);
     if (kind == skObject)
-        v->Payload.Object = new TJsonMemberTable;
-    else if (kind == skArray)
-        v->Payload.Array = new TJsonArray;
+        v->Payload.Object = ::new (container) TJsonMemberTable;
+    else
+        v->Payload.Array = ::new (container) TJsonArray;
     return v;
 }
 
@@ -128,10 +140,10 @@ IJsonValue TJsonValue::FromMethod(TJsonMethod method) {
 TJsonValue::~TJsonValue() {
     switch (Kind) {
     case skObject:
-        delete Payload.Object;
+        Payload.Object->~TJsonMemberTable(); // in the value's own block
         break;
     case skArray:
-        delete Payload.Array;
+        Payload.Array->~TJsonArray();
         break;
     case skMethod:
         delete Payload.Method;
