@@ -449,6 +449,30 @@ private:
         return j;
     }
 
+    // Line and Column before a unit is handled: a tab adds 4 columns, a line feed starts a new line.
+    void countUnit(char16_t c) {
+        if (c == u'\t') {
+            t_.column_ += 4;
+        } else if (c == u'\n') {
+            ++t_.line_;
+            t_.column_ = 0;
+        } else {
+            ++t_.column_;
+        }
+    }
+    // Consumes the opening quote at pos (its state already set) and, when the limit allows, reads the next
+    // unit into c and counts it, so that the quoted text is taken without another dispatch. False when the
+    // run must stop at the limit first.
+    bool takeQuote(size_t& pos, char16_t& c) {
+        ++t_.offset_;
+        ++pos;
+        if (t_.offset_ >= limit_)
+            return false;
+        c = unitAt(pos);
+        countUnit(c);
+        return true;
+    }
+
     // Blanks from `from` up to the first other unit (or stop), counted into Line and Column; indentation
     // is mostly spaces, which are taken eight at a time.
     size_t skipBlanks(size_t from, size_t stop) {
@@ -530,15 +554,8 @@ IJsonValue TJsonRun::Execute() {
                 t.error_ = peMoreInput;
             break;
         }
-        const char16_t c = unitAt(pos);
-        if (c == u'\t') {
-            t.column_ += 4;
-        } else if (c == u'\n') {
-            ++t.line_;
-            t.column_ = 0;
-        } else {
-            ++t.column_;
-        }
+        char16_t c = unitAt(pos);
+        countUnit(c);
 
         Step step = Step::Stop;
         // Set by a transition that consumes c and leaves the frame finished (tsDone) or waiting for the next
@@ -589,8 +606,9 @@ IJsonValue TJsonRun::Execute() {
                 f->State = tsString;
                 scratch.Restart();
                 t.quoteChar_ = c;
-                step = Step::Consume;
-                break;
+                if (takeQuote(pos, c))
+                    goto quotedText;
+                continue;
             case u'-':
             case u'0':
             case u'1':
@@ -733,6 +751,7 @@ IJsonValue TJsonRun::Execute() {
 
         case tsString:
         case tsQuotedName:
+        quotedText:
             if (c == t.quoteChar_) {
                 if (f->State == tsString) {
                     finish(*f, TJsonValue::NewOwnedText(scratch.Chars(), size_t(scratch.Used())));
@@ -980,7 +999,9 @@ IJsonValue TJsonRun::Execute() {
                 t.quoteChar_ = c;
                 scratch.Restart();
                 f->State = tsQuotedName;
-                step = Step::Consume;
+                if (takeQuote(pos, c))
+                    goto quotedText;
+                continue;
             } else if (c < 0x100 && (strict_ || isReserved(c))) {
                 step = fail(peMemberName);
             } else {
