@@ -11,15 +11,8 @@ namespace qarvia::json {
 
 namespace {
 
-// Ordering of two names. The hash step is a constant 0 for every name, so it never decides; names are
-// compared in place.
-inline int compareNames(std::u16string_view a, std::u16string_view b) noexcept {
-    return CompareOrdinal(a, b);
-}
-
-} // namespace
-
-int CompareOrdinal(std::u16string_view a, std::u16string_view b) noexcept {
+// The ordinal comparison, kept inline in the tree's descents.
+[[gnu::always_inline]] inline int compareOrdinal(std::u16string_view a, std::u16string_view b) noexcept {
     const size_t n = a.size() < b.size() ? a.size() : b.size();
     size_t i = 0;
     // Four units at a time while they agree; a zero unit among agreeing units ends both texts equal.
@@ -43,6 +36,18 @@ int CompareOrdinal(std::u16string_view a, std::u16string_view b) noexcept {
     const unsigned x = n < a.size() ? a[n] : 0;
     const unsigned y = n < b.size() ? b[n] : 0;
     return int(x) - int(y);
+}
+
+// Ordering of two names. The hash step is a constant 0 for every name, so it never decides; names are
+// compared in place.
+inline int compareNames(std::u16string_view a, std::u16string_view b) noexcept {
+    return compareOrdinal(a, b);
+}
+
+} // namespace
+
+int CompareOrdinal(std::u16string_view a, std::u16string_view b) noexcept {
+    return compareOrdinal(a, b);
 }
 
 // --- Nodes ---------------------------------------------------------------------------------------------

@@ -285,12 +285,16 @@ void callMethod(const IJsonValue& method, const IJsonValue& self, const IJsonVal
 
 } // namespace
 
-TJsonTokenizer::TJsonTokenizer() {
+TJsonTokenizer::TJsonTokenizer() : frames_(reinterpret_cast<TJsonTokenizerFrame*>(frameStorage_)) {
+    new (frames_) TJsonTokenizerFrame;
+    framesBuilt_ = 1;
     Reset();
 }
 
 TJsonTokenizer::~TJsonTokenizer() {
     Reset();
+    for (int32_t l = framesBuilt_ - 1; l >= 0; --l)
+        frames_[l].~TJsonTokenizerFrame();
 }
 
 void TJsonTokenizer::Reset() {
@@ -329,7 +333,7 @@ private:
             return fail(peTooDeep);
         // Frames above the current level are always reset (every pop resets the frame it leaves), so only the
         // two states need setting.
-        f = &t_.frames_[++t_.level_];
+        f = t_.enterFrame();
         f->State = tsSkipBlank;
         f->Resume = tsValueStart;
         return Step::Reprocess;
@@ -374,7 +378,7 @@ private:
             return;
         }
         f->State = resume == tsArrayNext ? tsArrayAdd : tsMemberAdd;
-        f = &t.frames_[++t.level_];
+        f = t.enterFrame();
         f->State = tsValueStart;
         f->Resume = tsValueStart;
     }

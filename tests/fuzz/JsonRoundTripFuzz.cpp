@@ -53,9 +53,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             const std::u16string_view rest = at < text.size() ? std::u16string_view(text).substr(at) : u"";
             const size_t n = std::min(piece, rest.size());
             result = ParseWithTokenizer(t, rest, n == 0 ? -1 : int64_t(n), strict);
-            // A complete value whose piece was used up may still have blanks or comments after it.
+            // A complete value whose piece was used up may still have blanks or comments after it; a zero
+            // unit ends the text as it ends the whole run.
+            const bool atZero = t.Offset() > 0 && size_t(t.Offset()) <= n && rest[size_t(t.Offset()) - 1] == 0;
             const bool more = t.Error() == peMoreInput || (t.Error() == peNone && t.Offset() == int64_t(n));
-            if (!more || n == 0)
+            if (!more || atZero || n == 0)
                 break;
         }
         const std::string got = qarvia::text::utf16ToUtf8(result.ToJson());
