@@ -11,17 +11,21 @@ namespace qarvia::json {
 
 namespace {
 
-// Ordering of two names. The hash step is a constant 0 for every name, so it never decides; names are
-// compared in place.
-inline int compareNames(std::u16string_view a, std::u16string_view b) noexcept {
-    return CompareOrdinal(a, b);
-}
-
-} // namespace
-
-int CompareOrdinal(std::u16string_view a, std::u16string_view b) noexcept {
+// The ordinal comparison, kept inline in the tree's descents.
+[[gnu::always_inline]] inline int compareOrdinal(std::u16string_view a, std::u16string_view b) noexcept {
     const size_t n = a.size() < b.size() ? a.size() : b.size();
-    for (size_t i = 0; i < n; ++i) {
+    size_t i = 0;
+    // Four units at a time while they agree; a zero unit among agreeing units ends both texts equal.
+    for (; i + 4 <= n; i += 4) {
+        uint64_t x, y;
+        std::memcpy(&x, a.data() + i, sizeof x);
+        std::memcpy(&y, b.data() + i, sizeof y);
+        if (x != y)
+            break;
+        if ((x - 0x0001000100010001u) & ~x & 0x8000800080008000u)
+            return 0;
+    }
+    for (; i < n; ++i) {
         const unsigned x = a[i], y = b[i];
         if (x != y)
             return int(x) - int(y);
@@ -32,6 +36,18 @@ int CompareOrdinal(std::u16string_view a, std::u16string_view b) noexcept {
     const unsigned x = n < a.size() ? a[n] : 0;
     const unsigned y = n < b.size() ? b[n] : 0;
     return int(x) - int(y);
+}
+
+// Ordering of two names. The hash step is a constant 0 for every name, so it never decides; names are
+// compared in place.
+inline int compareNames(std::u16string_view a, std::u16string_view b) noexcept {
+    return compareOrdinal(a, b);
+}
+
+} // namespace
+
+int CompareOrdinal(std::u16string_view a, std::u16string_view b) noexcept {
+    return compareOrdinal(a, b);
 }
 
 // --- Nodes ---------------------------------------------------------------------------------------------

@@ -155,6 +155,14 @@ int formatDouble(double d, char* buf) noexcept {
         return 1;
     }
     const auto r = std::to_chars(buf, buf + 32, d, std::chars_format::general, 15);
+    // Next to the largest double, 15 digits round up past it and would read back as an infinity; such a
+    // value gets the shortest text that reads back as itself.
+    if (std::fabs(d) > 1.7976931348623e308) {
+        double back = 0;
+        readDouble(buf, r.ptr, back);
+        if (std::isinf(back))
+            return static_cast<int>(std::to_chars(buf, buf + 32, d).ptr - buf);
+    }
     return static_cast<int>(r.ptr - buf);
 }
 

@@ -36,8 +36,9 @@ bool textToReal(std::u16string_view text, double& out) noexcept;
 // underflow zero. Returns the number of characters used (0 when there is no number at the start).
 size_t readDouble(const char* first, const char* last, double& out) noexcept;
 
-// Text of a double with 15 significant digits in general format ("%.15g"); non-finite values give "null"
-// since JSON has no text for them. Returns the length written into buf (at least 32 chars).
+// Text of a double with 15 significant digits in general format ("%.15g"), or the shortest text that reads
+// back as the same double where the 15-digit text would read back as an infinity; non-finite values give
+// "null" since JSON has no text for them. Returns the length written into buf (at least 32 chars).
 int formatDouble(double d, char* buf) noexcept;
 
 } // namespace qarvia::json::numbers

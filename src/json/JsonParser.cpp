@@ -3,7 +3,9 @@
 #include "json/JsonNumbers.h"
 
 #include <cstring>
-#ifdef __SSE2__
+// SSE2 is part of every x86-64; QARVIA_JSON_NO_SIMD builds the plain loops alone (the tests run both).
+#if defined(__SSE2__) && !defined(QARVIA_JSON_NO_SIMD)
+#define QARVIA_JSON_SSE2 1
 #include <emmintrin.h>
 #endif
 #include <limits>
@@ -116,6 +118,165 @@ TJsonValue* convertNumber(const char16_t* text, size_t n, bool fractional, int32
     return TJsonValue::NewOwnedDouble(readLeadingDouble(text, n));
 }
 
+// Decimal digits from j on (at most `most` of them, so that m cannot overflow) appended to m; returns the
+// index after them. Eight units at a time where SSE2 is there.
+inline size_t takeDigits(const char16_t* p, size_t j, size_t stop, uint64_t& m, size_t most) {
+    const size_t last = stop - j < most ? stop : j + most;
+#ifdef QARVIA_JSON_SSE2
+    const __m128i zeros = _mm_set1_epi16(u'0');
+    const __m128i nine = _mm_set1_epi16(9);
+    const __m128i tens = _mm_setr_epi16(10, 1, 10, 1, 10, 1, 10, 1);
+    const __m128i hundreds = _mm_setr_epi16(100, 1, 100, 1, 100, 1, 100, 1);
+    while (j + 8 <= last) {
+        const __m128i d = _mm_sub_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + j)), zeros);
+        const __m128i bad = _mm_or_si128(_mm_cmplt_epi16(d, _mm_setzero_si128()), _mm_cmpgt_epi16(d, nine));
+        if (_mm_movemask_epi8(bad))
+            break;
+        const __m128i pairs = _mm_madd_epi16(d, tens); // four two-digit numbers
+        const __m128i quads = _mm_madd_epi16(_mm_packs_epi32(pairs, pairs), hundreds); // two four-digit ones
+        const auto high = uint64_t(uint32_t(_mm_cvtsi128_si32(quads)));
+        const auto low = uint64_t(uint32_t(_mm_cvtsi128_si32(_mm_srli_si128(quads, 4))));
+        m = m * 100000000 + high * 10000 + low;
+        j += 8;
+    }
+#endif
+    while (j < last && unsigned(p[j] - u'0') < 10)
+        m = m * 10 + unsigned(p[j++] - u'0');
+    return j;
+}
+
+// High and low halves of a 128-bit number divided by d, for high < d: the 64-bit quotient and remainder.
+inline uint64_t divideWide(uint64_t high, uint64_t low, uint64_t d, uint64_t& remainder) {
+#if defined(__x86_64__) && !defined(QARVIA_JSON_NO_SIMD)
+    uint64_t q;
+    __asm__("divq %4" : "=a"(q), "=d"(remainder) : "a"(low), "d"(high), "rm"(d));
+    return q;
+#else
+    const unsigned __int128 n = static_cast<unsigned __int128>(high) << 64 | low;
+    remainder = uint64_t(n % d);
+    return uint64_t(n / d);
+#endif
+}
+
+// m / 10^k correctly rounded, for 0 < m < 2^64 and 0 <= k <= 19: m is shifted so that the quotient has 63 or
+// 64 bits, which are rounded to 53 to nearest, ties to even, with the lower bits and the remainder as sticky.
+double divideExact(uint64_t m, int k) {
+    static constexpr uint64_t powers[] = {1,
+                                          10,
+                                          100,
+                                          1000,
+                                          10000,
+                                          100000,
+                                          1000000,
+                                          10000000,
+                                          100000000,
+                                          1000000000,
+                                          10000000000,
+                                          100000000000,
+                                          1000000000000,
+                                          10000000000000,
+                                          100000000000000,
+                                          1000000000000000,
+                                          10000000000000000,
+                                          100000000000000000,
+                                          1000000000000000000,
+                                          10000000000000000000u};
+    const uint64_t d = powers[k];
+    const int bits = 64 - __builtin_clzll(m);
+    const int powerBits = 64 - __builtin_clzll(d);
+    const int shift = 63 - bits + powerBits; // 2^62 <= m * 2^shift / d < 2^64
+    const unsigned __int128 n = static_cast<unsigned __int128>(m) << shift;
+    uint64_t remainder;
+    const uint64_t q = divideWide(uint64_t(n >> 64), uint64_t(n), d, remainder);
+    const int drop = 64 - __builtin_clzll(q) - 54;
+    const bool sticky = remainder != 0 || (q & ((uint64_t(1) << drop) - 1)) != 0;
+    const uint64_t top = q >> drop; // 54 bits: 53 of the result and the rounding bit
+    uint64_t mantissa = top >> 1;
+    int exponent = drop + 1 - shift; // value = mantissa * 2^exponent
+    if ((top & 1) && (sticky || (mantissa & 1)))
+        ++mantissa;
+    if (mantissa >> 53) {
+        mantissa >>= 1;
+        ++exponent;
+    }
+    const uint64_t bitsOut = uint64_t(exponent + 52 + 1023) << 52 | (mantissa & ((uint64_t(1) << 52) - 1));
+    double result;
+    std::memcpy(&result, &bitsOut, sizeof result);
+    return result;
+}
+
+// The usual number shapes, read in one pass straight from the text: -?digits(.digits)?([eE][+-]?digits)?
+// followed by a unit that is not a number character. Gives the value the token would convert to and sets
+// j after it, or null for any other shape (or a token that may go on past stop), which the caller then takes
+// through the general rules. Integers and currency values are exact; a double whose digits and power of ten
+// are both exact doubles takes one correctly rounded multiplication or division, others go to readDouble.
+TJsonValue* readPlainNumber(const char16_t* p, size_t pos, size_t stop, size_t& end, bool& fractional,
+                            int32_t& fractionDigits) {
+    static constexpr double exact[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                                       1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+    size_t j = pos;
+    const bool negative = p[j] == u'-';
+    if (negative)
+        ++j;
+    uint64_t m = 0;
+    const size_t intStart = j;
+    j = takeDigits(p, j, stop, m, 19);
+    const size_t intDigits = j - intStart;
+    if (intDigits == 0 || intDigits > 18 || j >= stop)
+        return nullptr;
+    size_t fracDigits = 0;
+    bool dot = false, exponent = false;
+    if (p[j] == u'.') {
+        dot = true;
+        const size_t fracStart = ++j;
+        j = takeDigits(p, j, stop, m, 19 - intDigits);
+        fracDigits = j - fracStart;
+        if (fracDigits == 0 || intDigits + fracDigits > 18 || j >= stop)
+            return nullptr;
+    }
+    int32_t e = 0;
+    if (p[j] == u'e' || p[j] == u'E') {
+        exponent = true;
+        ++j;
+        bool negativeExponent = false;
+        if (j < stop && (p[j] == u'-' || p[j] == u'+'))
+            negativeExponent = p[j++] == u'-';
+        const size_t expStart = j;
+        while (j < stop && unsigned(p[j] - u'0') < 10 && j - expStart < 5)
+            e = e * 10 + int32_t(p[j++] - u'0');
+        if (j == expStart || j >= stop)
+            return nullptr;
+        if (negativeExponent)
+            e = -e;
+    }
+    if (isNumberChar(p[j]))
+        return nullptr; // 1-2, 1.2.3, a long exponent: the general rules decide
+    end = j;
+    fractional = dot || exponent;
+    fractionDigits = !dot || exponent || fracDigits > 4 ? -1 : int32_t(fracDigits);
+    const int64_t signedM = negative ? -int64_t(m) : int64_t(m);
+    if (!fractional)
+        return TJsonValue::NewOwnedInteger(signedM);
+    if (fractionDigits >= 0) {
+        static constexpr int64_t scale[] = {10000, 1000, 100, 10, 1};
+        int64_t scaled;
+        if (__builtin_mul_overflow(signedM, scale[fractionDigits], &scaled))
+            return nullptr;
+        return TJsonValue::NewOwnedCurrency(scaled);
+    }
+    const int32_t power = e - int32_t(fracDigits);
+    if (m <= (uint64_t(1) << 53) && power >= -22 && power <= 22) {
+        double d = double(m);
+        d = power < 0 ? d / exact[-power] : d * exact[power];
+        return TJsonValue::NewOwnedDouble(negative ? -d : d);
+    }
+    if (m > 0 && power < 0 && power >= -19) {
+        const double d = divideExact(m, -power);
+        return TJsonValue::NewOwnedDouble(negative ? -d : d);
+    }
+    return TJsonValue::NewOwnedDouble(readLeadingDouble(p + pos, j - pos));
+}
+
 // Calls a method value's callback.
 void callMethod(const IJsonValue& method, const IJsonValue& self, const IJsonValue& param, IJsonValue& result) {
     if (TJsonMethod* m = method.HasKind(skMethod) ? method.Get()->Payload.Method : nullptr; m && *m)
@@ -124,12 +285,16 @@ void callMethod(const IJsonValue& method, const IJsonValue& self, const IJsonVal
 
 } // namespace
 
-TJsonTokenizer::TJsonTokenizer() {
+TJsonTokenizer::TJsonTokenizer() : frames_(reinterpret_cast<TJsonTokenizerFrame*>(frameStorage_)) {
+    new (frames_) TJsonTokenizerFrame;
+    framesBuilt_ = 1;
     Reset();
 }
 
 TJsonTokenizer::~TJsonTokenizer() {
     Reset();
+    for (int32_t l = framesBuilt_ - 1; l >= 0; --l)
+        frames_[l].~TJsonTokenizerFrame();
 }
 
 void TJsonTokenizer::Reset() {
@@ -166,9 +331,95 @@ private:
     Step push(TJsonTokenizerFrame*& f) {
         if (t_.level_ >= TJsonTokenizer::MaxLevel)
             return fail(peTooDeep);
-        f = &t_.frames_[++t_.level_];
-        f->Reset();
+        // Frames above the current level are always reset (every pop resets the frame it leaves), so only the
+        // two states need setting.
+        f = t_.enterFrame();
+        f->State = tsSkipBlank;
+        f->Resume = tsValueStart;
         return Step::Reprocess;
+    }
+    // null, true or false whole at pos, followed (within reach) by a unit that does not continue a word: the
+    // value, with pos moved after the keyword and the units after c counted. Null for anything else, which
+    // the keyword states then take unit by unit.
+    TJsonValue* readKeyword(TJsonTokenizerFrame*, size_t& pos) {
+        static constexpr std::u16string_view words[] = {u"null", u"true", u"false"};
+        const char16_t c = p_[pos];
+        const std::u16string_view word = words[c == u'n' ? 0 : c == u't' ? 1 : 2];
+        const size_t n = word.size();
+        if (pos + n > n_ || int64_t(n) >= limit_ - t_.offset_ || std::u16string_view(p_ + pos, n) != word ||
+            isKeywordContinuation(unitAt(pos + n)))
+            return nullptr;
+        pos += n;
+        t_.offset_ += int64_t(n);
+        t_.column_ += int64_t(n - 1);
+        return c == u'n' ? TJsonValue::NewOwned(skNull) : TJsonValue::NewOwnedBoolean(c == u't');
+    }
+
+    // After a separator or a name's colon has been taken, with frame f in tsSkipBlank and Resume equal to
+    // resume (tsArrayNext, tsMemberStart or tsMemberValue): skips the blanks that follow and, when a value
+    // comes next, enters it (the container's add state and a pushed frame at tsValueStart), as the unit by
+    // unit transitions would. Anything else is left to them. (The states are passed in, not read back, so
+    // that the byte stores just made are not reloaded as one word.)
+    void enterNext(TJsonTokenizerFrame*& f, size_t& pos, TJsonTokenizerState resume) {
+        TJsonTokenizer& t = t_;
+        const int64_t room = limit_ - t.offset_;
+        const size_t stop = size_t(room) < n_ - pos ? pos + size_t(room) : n_;
+        const size_t j = skipBlanks(pos, stop);
+        t.offset_ += int64_t(j - pos);
+        pos = j;
+        if (pos >= stop)
+            return;
+        const char16_t c = p_[pos];
+        if (c == u'/' || c == 0)
+            return;
+        if (resume == tsMemberStart || (resume == tsArrayNext && c == u']') ||
+            t.level_ >= TJsonTokenizer::MaxLevel) {
+            f->State = resume;
+            return;
+        }
+        f->State = resume == tsArrayNext ? tsArrayAdd : tsMemberAdd;
+        f = t.enterFrame();
+        f->State = tsValueStart;
+        f->Resume = tsValueStart;
+    }
+
+    // The value of frame f has just finished (tsSkipBlank, Resume tsDone). While the unit at pos (not yet
+    // read) is the closing bracket of the container around it, takes tsDone, the container's add and its
+    // separator state in one step, exactly as the unit by unit transitions would; a ',' does the same and
+    // goes on into the next element.
+    void closeInline(TJsonTokenizerFrame*& f, size_t& pos) {
+        TJsonTokenizer& t = t_;
+        while (t.level_ > 0 && pos < n_ && t.offset_ < limit_) {
+            const char16_t c = p_[pos];
+            TJsonTokenizerFrame& parent = t.frames_[t.level_ - 1];
+            TJsonTokenizerState next;
+            if (parent.State == tsArrayAdd) {
+                if (c != u',' && c != u']')
+                    return;
+                parent.Current.Get()->Payload.Array->AppendOwned(f->Current.Detach());
+                next = c == u',' ? tsArrayNext : tsDone;
+            } else if (parent.State == tsMemberAdd) {
+                if (c != u',' && c != u'}')
+                    return;
+                parent.Current.Get()->Payload.Object->StoreOwned(parent.MemberName, f->Current.Detach());
+                parent.MemberName.clear();
+                next = c == u',' ? tsMemberStart : tsDone;
+            } else {
+                return;
+            }
+            f->Reset();
+            --t.level_;
+            f = &parent;
+            parent.Resume = next;
+            parent.State = tsSkipBlank;
+            ++t.column_;
+            ++t.offset_;
+            ++pos;
+            if (next != tsDone) {
+                enterNext(f, pos, next);
+                return;
+            }
+        }
     }
     bool wordEnds(char16_t c) const;
     Step pathWord(TJsonTokenizerFrame& f, char16_t c);
@@ -178,7 +429,7 @@ private:
     // path (the quote, a backslash, a control unit) or stop.
     size_t scanQuoted(size_t from, size_t stop, char16_t quote) const {
         size_t j = from;
-#ifdef __SSE2__
+#ifdef QARVIA_JSON_SSE2
         // Eight units at a time: stop at the quote, a backslash or a unit below U+0020.
         const __m128i quotes = _mm_set1_epi16(short(quote));
         const __m128i backslashes = _mm_set1_epi16(u'\\');
@@ -199,6 +450,70 @@ private:
                 break;
             ++j;
         }
+        return j;
+    }
+
+    // Line and Column before a unit is handled: a tab adds 4 columns, a line feed starts a new line.
+    void countUnit(char16_t c) {
+        if (c == u'\t') {
+            t_.column_ += 4;
+        } else if (c == u'\n') {
+            ++t_.line_;
+            t_.column_ = 0;
+        } else {
+            ++t_.column_;
+        }
+    }
+    // Consumes the opening quote at pos (its state already set) and, when the limit allows, reads the next
+    // unit into c and counts it, so that the quoted text is taken without another dispatch. False when the
+    // run must stop at the limit first.
+    bool takeQuote(size_t& pos, char16_t& c) {
+        ++t_.offset_;
+        ++pos;
+        if (t_.offset_ >= limit_)
+            return false;
+        c = unitAt(pos);
+        countUnit(c);
+        return true;
+    }
+
+    // Blanks from `from` up to the first other unit (or stop), counted into Line and Column; indentation
+    // is mostly spaces, which are taken eight at a time.
+    size_t skipBlanks(size_t from, size_t stop) {
+        size_t j = from;
+        int64_t column = t_.column_;
+        for (;;) {
+#ifdef QARVIA_JSON_SSE2
+            const __m128i spaces = _mm_set1_epi16(u' ');
+            while (j + 8 <= stop) {
+                const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p_ + j));
+                const unsigned mask = unsigned(_mm_movemask_epi8(_mm_cmpeq_epi16(v, spaces)));
+                if (mask != 0xFFFF) {
+                    const size_t k = size_t(__builtin_ctz(~mask)) >> 1;
+                    j += k;
+                    column += int64_t(k);
+                    break;
+                }
+                j += 8;
+                column += 8;
+            }
+#endif
+            if (j >= stop)
+                break;
+            const char16_t u = p_[j];
+            if (u == u' ' || u == u'\r' || u == 0x08 || u == 0x0C) {
+                ++column;
+            } else if (u == u'\n') {
+                ++t_.line_;
+                column = 0;
+            } else if (u == u'\t') {
+                column += 4;
+            } else {
+                break;
+            }
+            ++j;
+        }
+        t_.column_ = column;
         return j;
     }
 
@@ -243,17 +558,13 @@ IJsonValue TJsonRun::Execute() {
                 t.error_ = peMoreInput;
             break;
         }
-        const char16_t c = unitAt(pos);
-        if (c == u'\t') {
-            t.column_ += 4;
-        } else if (c == u'\n') {
-            ++t.line_;
-            t.column_ = 0;
-        } else {
-            ++t.column_;
-        }
+        char16_t c = unitAt(pos);
+        countUnit(c);
 
         Step step = Step::Stop;
+        // Set by a transition that consumes c and leaves the frame finished (tsDone) or waiting for the next
+        // element (tsArrayNext, tsMemberStart, tsMemberValue), so the next steps can be taken at once.
+        TJsonTokenizerState then = tsSkipBlank;
     dispatch:
         switch (f->State) {
         case tsSkipBlank:
@@ -261,20 +572,7 @@ IJsonValue TJsonRun::Execute() {
                 // Take the whole run of blanks (indentation) at once.
                 const int64_t room = limit_ - t.offset_;
                 const size_t stop = size_t(room) < n_ - pos ? pos + size_t(room) : n_;
-                size_t j = pos + 1;
-                for (; j < stop; ++j) {
-                    const char16_t u = p_[j];
-                    if (u == u' ' || u == u'\r' || u == 0x08 || u == 0x0C) {
-                        ++t.column_;
-                    } else if (u == u'\n') {
-                        ++t.line_;
-                        t.column_ = 0;
-                    } else if (u == u'\t') {
-                        t.column_ += 4;
-                    } else {
-                        break;
-                    }
-                }
+                const size_t j = skipBlanks(pos + 1, stop);
                 t.offset_ += int64_t(j - pos);
                 pos = j;
                 continue;
@@ -312,8 +610,9 @@ IJsonValue TJsonRun::Execute() {
                 f->State = tsString;
                 scratch.Restart();
                 t.quoteChar_ = c;
-                step = Step::Consume;
-                break;
+                if (takeQuote(pos, c))
+                    goto quotedText;
+                continue;
             case u'-':
             case u'0':
             case u'1':
@@ -334,16 +633,18 @@ IJsonValue TJsonRun::Execute() {
                 step = Step::Consume;
                 break;
             case u'n':
-            case u'N':
-                f->State = tsNullWord;
-                scratch.Restart();
-                t.matchPos_ = 0;
-                goto dispatch;
             case u't':
-            case u'T':
             case u'f':
+                if (TJsonValue* v = readKeyword(f, pos)) {
+                    finish(*f, v);
+                    closeInline(f, pos);
+                    continue;
+                }
+                [[fallthrough]];
+            case u'N':
+            case u'T':
             case u'F':
-                f->State = tsBoolWord;
+                f->State = c == u'n' || c == u'N' ? tsNullWord : tsBoolWord;
                 scratch.Restart();
                 t.matchPos_ = 0;
                 goto dispatch;
@@ -351,12 +652,14 @@ IJsonValue TJsonRun::Execute() {
                 f->Current = IJsonValue::Adopt(TJsonValue::NewOwned(skArray));
                 f->State = tsSkipBlank;
                 f->Resume = tsArrayNext;
+                then = tsArrayNext;
                 step = Step::Consume;
                 break;
             case u'{':
                 f->Current = IJsonValue::Adopt(TJsonValue::NewOwned(skObject));
                 f->State = tsSkipBlank;
                 f->Resume = tsMemberStart;
+                then = tsMemberStart;
                 step = Step::Consume;
                 break;
             default:
@@ -452,9 +755,11 @@ IJsonValue TJsonRun::Execute() {
 
         case tsString:
         case tsQuotedName:
+        quotedText:
             if (c == t.quoteChar_) {
                 if (f->State == tsString) {
                     finish(*f, TJsonValue::NewOwnedText(scratch.Chars(), size_t(scratch.Used())));
+                    then = tsDone;
                 } else {
                     f->MemberName.assign(scratch.View());
                     f->Resume = tsNameSep;
@@ -499,12 +804,15 @@ IJsonValue TJsonRun::Execute() {
                     t.column_ += int64_t(j - pos); // the units after c, and the closing quote
                     t.offset_ += int64_t(j + 1 - pos);
                     pos = j + 1;
-                    if (isName && pos < stop && p_[pos] == u':') {
+                    if (!isName) {
+                        closeInline(f, pos);
+                    } else if (pos < stop && p_[pos] == u':') {
                         // The usual colon right after a name: take it here, as tsNameSep would.
                         ++t.column_;
                         ++t.offset_;
                         ++pos;
                         f->Resume = tsMemberValue;
+                        enterNext(f, pos, tsMemberValue);
                     }
                     continue;
                 }
@@ -610,6 +918,17 @@ IJsonValue TJsonRun::Execute() {
             const int64_t room = limit_ - t.offset_;
             const size_t stop = size_t(room) < n_ - pos ? pos + size_t(room) : n_;
             size_t j = pos;
+            if (scratch.Used() == 0) {
+                if (TJsonValue* v = readPlainNumber(p_, pos, stop, j, t.fractional_, t.fractionDigits_)) {
+                    finish(*f, v);
+                    t.column_ += int64_t(j - pos - 1);
+                    t.offset_ += int64_t(j - pos);
+                    pos = j;
+                    closeInline(f, pos);
+                    continue;
+                }
+                j = pos;
+            }
             bool fractional = t.fractional_;
             int32_t fractionDigits = t.fractionDigits_;
             for (; j < stop; ++j) {
@@ -644,6 +963,7 @@ IJsonValue TJsonRun::Execute() {
             if (c == u']') {
                 f->Resume = tsDone;
                 f->State = tsSkipBlank;
+                then = tsDone;
                 step = Step::Consume;
                 break;
             }
@@ -668,6 +988,7 @@ IJsonValue TJsonRun::Execute() {
                 step = fail(peArray);
                 break;
             }
+            then = f->Resume;
             f->State = tsSkipBlank;
             step = Step::Consume;
             break;
@@ -676,12 +997,15 @@ IJsonValue TJsonRun::Execute() {
             if (c == u'}') {
                 f->Resume = tsDone;
                 f->State = tsSkipBlank;
+                then = tsDone;
                 step = Step::Consume;
             } else if (c == u'"' || c == u'\'') {
                 t.quoteChar_ = c;
                 scratch.Restart();
                 f->State = tsQuotedName;
-                step = Step::Consume;
+                if (takeQuote(pos, c))
+                    goto quotedText;
+                continue;
             } else if (c < 0x100 && (strict_ || isReserved(c))) {
                 step = fail(peMemberName);
             } else {
@@ -714,6 +1038,7 @@ IJsonValue TJsonRun::Execute() {
             }
             f->Resume = tsMemberValue;
             f->State = tsSkipBlank;
+            then = tsMemberValue;
             step = Step::Consume;
             break;
 
@@ -740,6 +1065,7 @@ IJsonValue TJsonRun::Execute() {
                 step = fail(peMemberSep);
                 break;
             }
+            then = f->Resume;
             f->State = tsSkipBlank;
             step = Step::Consume;
             break;
@@ -827,8 +1153,14 @@ IJsonValue TJsonRun::Execute() {
         if (step == Step::Consume) {
             ++t.offset_;
             ++pos;
+            if (then == tsDone)
+                closeInline(f, pos);
+            else if (then != tsSkipBlank)
+                enterNext(f, pos, then);
             if (c == 0) {
-                if (f->State != tsDone && f->Resume != tsDone)
+                // Below the top level the container is still open, even when its last element is done (the
+                // text ended inside a comment after it): nothing of it may pass for the document.
+                if (t.level_ > 0 || (f->State != tsDone && f->Resume != tsDone))
                     t.error_ = peEndOfText;
                 break;
             }
@@ -1028,6 +1360,9 @@ IJsonValue ParseString(std::u16string_view text, bool strict, bool partial, cons
     if (!partial) {
         const auto at = static_cast<size_t>(tokenizer.Offset());
         if (at < text.size() && text[at] != 0)
+            return {};
+        // A block comment still open after the value is text left over, not a blank.
+        if (tokenizer.InBlockComment())
             return {};
     }
     return result;

@@ -14,6 +14,7 @@
 #include "json/JsonWriter.h"
 
 #include <cstdint>
+#include <new>
 #include <string>
 #include <string_view>
 
@@ -110,6 +111,11 @@ public:
     // Position counters kept across runs: a tab adds 4 columns, a line feed starts a new line.
     int64_t Line() const noexcept { return line_; }
     int64_t Column() const noexcept { return column_; }
+    // The last run ended inside a block comment (after a complete value, or it would have failed).
+    bool InBlockComment() const noexcept {
+        const TJsonTokenizerState s = frames_[level_].State;
+        return s == tsBlockComment || s == tsBlockCommentEnd;
+    }
 
 private:
     friend IJsonValue ParseWithTokenizer(TJsonTokenizer& tokenizer, std::u16string_view text, int64_t length,
@@ -127,7 +133,18 @@ private:
     char16_t escapeValue_ = 0;
     char16_t quoteChar_ = 0;
     int32_t argumentDepth_ = 0;
-    TJsonTokenizerFrame frames_[MaxLevel + 1];
+    // The 32 frames. They are built as the nesting first reaches them (a path or a small answer needs one
+    // or two), in place in this storage; framesBuilt_ counts them.
+    TJsonTokenizerFrame* enterFrame() {
+        if (++level_ == framesBuilt_) {
+            new (frames_ + framesBuilt_) TJsonTokenizerFrame;
+            ++framesBuilt_;
+        }
+        return frames_ + level_;
+    }
+    alignas(TJsonTokenizerFrame) unsigned char frameStorage_[sizeof(TJsonTokenizerFrame) * (MaxLevel + 1)];
+    TJsonTokenizerFrame* frames_;
+    int32_t framesBuilt_ = 0;
     int64_t line_ = 1;
     int64_t column_ = 0;
 };

@@ -15,17 +15,29 @@ using numbers::saturatingMultiply;
 
 // --- Construction and destruction -----------------------------------------------------------------------
 
-template <typename T> T* TJsonTextAllocator<T>::allocate(size_t n) {
-    return static_cast<T*>(pool::allocate(n * sizeof(T)));
+void TJsonText::clear() noexcept {
+    if (block_) {
+        pool::release(block_, sizeof(Block) + block_->length * sizeof(char16_t));
+        block_ = nullptr;
+    }
 }
-template <typename T> void TJsonTextAllocator<T>::deallocate(T* p, size_t n) noexcept {
-    pool::release(p, n * sizeof(T));
+
+void TJsonText::assign(const char16_t* text, size_t length) {
+    Block* block = nullptr;
+    if (length > 0) {
+        block = static_cast<Block*>(pool::allocate(sizeof(Block) + length * sizeof(char16_t)));
+        block->length = length;
+        std::memcpy(static_cast<void*>(block + 1), text, length * sizeof(char16_t));
+    }
+    clear();
+    block_ = block;
 }
-template struct TJsonTextAllocator<char16_t>;
 
 void* TJsonValue::operator new(size_t size) {
     return pool::allocate(size);
 }
+// An object or array value's block is larger (its container follows it); the pool needs the size only to
+// tell pooled blocks from large ones, and both sizes are pooled.
 void TJsonValue::operator delete(void* block, size_t size) noexcept {
     pool::release(block, size);
 }
@@ -42,6 +54,9 @@ void TJsonMemberTable::operator delete(void* block, size_t size) noexcept {
     pool::release(block, size);
 }
 
+// A document is mostly value records: keep them at half a cache line.
+static_assert(sizeof(TJsonValue) == 32);
+
 TJsonValue* TJsonValue::newCounted(TJsonKind kind) {
     auto* v = new TJsonValue(kind);
     v->RefCount.store(1, std::memory_order_relaxed);
@@ -49,11 +64,21 @@ TJsonValue* TJsonValue::newCounted(TJsonKind kind) {
 }
 
 TJsonValue* TJsonValue::NewOwned(TJsonKind kind) {
-    TJsonValue* v = newCounted(kind);
+    if (kind != skObject && kind != skArray)
+        return newCounted(kind);
+    // An object's member table or an array's slots record lives for as long as its value, so both share one
+    // block: the container right after the value record.
+    constexpr size_t containerSize =
+        sizeof(TJsonMemberTable) > sizeof(TJsonArray) ? sizeof(TJsonMemberTable) : sizeof(TJsonArray);
+    static_assert(alignof(TJsonMemberTable) <= alignof(TJsonValue) && alignof(TJsonArray) <= alignof(TJsonValue));
+    void* block = pool::allocate(sizeof(TJsonValue) + containerSize);
+    auto* v = ::new (block) TJsonValue(kind);
+    v->RefCount.store(1, std::memory_order_relaxed);
+    void* container = static_cast<char*>(block) + sizeof(TJsonValue);
     if (kind == skObject)
-        v->Payload.Object = new TJsonMemberTable;
-    else if (kind == skArray)
-        v->Payload.Array = new TJsonArray;
+        v->Payload.Object = ::new (container) TJsonMemberTable;
+    else
+        v->Payload.Array = ::new (container) TJsonArray;
     return v;
 }
 
@@ -115,10 +140,10 @@ IJsonValue TJsonValue::FromMethod(TJsonMethod method) {
 TJsonValue::~TJsonValue() {
     switch (Kind) {
     case skObject:
-        delete Payload.Object;
+        Payload.Object->~TJsonMemberTable(); // in the value's own block
         break;
     case skArray:
-        delete Payload.Array;
+        Payload.Array->~TJsonArray();
         break;
     case skMethod:
         delete Payload.Method;
@@ -142,15 +167,14 @@ void TJsonValue::Destroy(TJsonValue* value) {
 
 // --- Array ---------------------------------------------------------------------------------------------
 
-TJsonArray::TJsonArray() : items_(static_cast<TJsonValue**>(pool::allocate(InitialCapacity * sizeof(TJsonValue*)))) {
-    std::memset(static_cast<void*>(items_), 0, InitialCapacity * sizeof(TJsonValue*));
-}
+TJsonArray::TJsonArray() = default;
 
 TJsonArray::~TJsonArray() {
     for (int32_t i = 0; i < count_; ++i)
         if (items_[i])
             items_[i]->Release();
-    pool::release(items_, size_t(capacity_) * sizeof(TJsonValue*));
+    if (items_)
+        pool::release(items_, size_t(allocated_) * sizeof(TJsonValue*));
 }
 
 void TJsonArray::GrowTo(int32_t index) {
@@ -161,18 +185,32 @@ void TJsonArray::GrowTo(int32_t index) {
         newCapacity = int64_t(index) + 1;
     if (newCapacity > INT32_MAX)
         throw std::bad_alloc();
-    auto* grown = static_cast<TJsonValue**>(pool::allocate(size_t(newCapacity) * sizeof(TJsonValue*)));
-    std::memcpy(static_cast<void*>(grown), items_, size_t(capacity_) * sizeof(TJsonValue*));
-    std::memset(static_cast<void*>(grown + capacity_), 0, size_t(newCapacity - capacity_) * sizeof(TJsonValue*));
-    pool::release(items_, size_t(capacity_) * sizeof(TJsonValue*));
-    items_ = grown;
     capacity_ = static_cast<int32_t>(newCapacity);
+}
+
+void TJsonArray::reserveSlots(int32_t index) {
+    if (index < allocated_)
+        return;
+    int64_t wanted = allocated_ == 0 ? 4 : int64_t(allocated_) * 2;
+    if (wanted <= index)
+        wanted = int64_t(index) + 1;
+    if (wanted > capacity_)
+        wanted = capacity_;
+    auto* grown = static_cast<TJsonValue**>(pool::allocate(size_t(wanted) * sizeof(TJsonValue*)));
+    if (allocated_ > 0)
+        std::memcpy(static_cast<void*>(grown), items_, size_t(allocated_) * sizeof(TJsonValue*));
+    std::memset(static_cast<void*>(grown + allocated_), 0, size_t(wanted - allocated_) * sizeof(TJsonValue*));
+    if (items_)
+        pool::release(items_, size_t(allocated_) * sizeof(TJsonValue*));
+    items_ = grown;
+    allocated_ = static_cast<int32_t>(wanted);
 }
 
 void TJsonArray::SetItemAt(int32_t index, const IJsonValue& v) {
     if (index < 0)
         return;
     GrowTo(index);
+    reserveSlots(index);
     TJsonValue* nv = v.Get();
     if (nv)
         nv->AddRef();

@@ -71,16 +71,29 @@ class TJsonEnumerator;
 // A method value's callback: (the value the method was found in, the parameter, the result slot to fill).
 using TJsonMethod = std::function<void(const IJsonValue& self, const IJsonValue& param, IJsonValue& result)>;
 
-// Allocator of string values' text: the same small-block pool as the tree (JsonPool.h).
-template <typename T> struct TJsonTextAllocator {
-    using value_type = T;
-    TJsonTextAllocator() noexcept = default;
-    template <typename U> TJsonTextAllocator(const TJsonTextAllocator<U>&) noexcept {}
-    T* allocate(size_t n);
-    void deallocate(T* p, size_t n) noexcept;
-    template <typename U> bool operator==(const TJsonTextAllocator<U>&) const noexcept { return true; }
+// Text of a string value: one pointer to a pooled block holding the length and the units (no block for
+// empty text), so that a value record stays at 32 bytes.
+class TJsonText {
+public:
+    TJsonText() noexcept = default;
+    ~TJsonText() { clear(); }
+    TJsonText(const TJsonText&) = delete;
+    TJsonText& operator=(const TJsonText&) = delete;
+
+    size_t size() const noexcept { return block_ ? block_->length : 0; }
+    bool empty() const noexcept { return !block_; }
+    const char16_t* data() const noexcept { return block_ ? reinterpret_cast<const char16_t*>(block_ + 1) : u""; }
+    operator std::u16string_view() const noexcept { return {data(), size()}; }
+    void clear() noexcept;
+    void assign(const char16_t* text, size_t length);
+    void assign(std::u16string_view text) { assign(text.data(), text.size()); }
+
+private:
+    struct Block {
+        size_t length; // followed by the units
+    };
+    Block* block_ = nullptr;
 };
-using TJsonText = std::basic_string<char16_t, std::char_traits<char16_t>, TJsonTextAllocator<char16_t>>;
 
 // Raised when a value that is still referenced is destroyed; the message is "Invalid pointer".
 class EJsonInvalidPointer : public std::logic_error {
@@ -312,16 +325,23 @@ public:
 
     // Reader fast path: appends a value whose reference the caller hands over.
     void AppendOwned(TJsonValue* owned) {
-        if (count_ >= capacity_)
+        if (count_ >= allocated_) {
             GrowTo(count_);
+            reserveSlots(count_);
+        }
         items_[count_++] = owned;
     }
     TJsonValue* RawItem(int32_t index) const noexcept { return items_[index]; }
 
 private:
-    TJsonValue** items_;
+    // Makes slot index exist in memory. Capacity is the array's own rule (32, doubling); the slots behind it
+    // are only allocated as they are reached, so the many short arrays of a document stay small.
+    void reserveSlots(int32_t index);
+
+    TJsonValue** items_ = nullptr;
     int32_t count_ = 0;
     int32_t capacity_ = InitialCapacity;
+    int32_t allocated_ = 0; // slots in memory, at most capacity_; those at or beyond count_ are empty
 };
 
 // A node of the member table. The name is stored right after the node in the same allocation.

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <charconv>
 #include <cmath>
 #include <string>
 
@@ -95,6 +96,42 @@ TEST(JsonParserTest, NumbersTakeTheirKind) {
     EXPECT_TRUE(std::isinf(parse(std::string(400, '7')).ToDouble()));
 }
 
+// Numbers of the usual shapes are converted while they are read; the result must be the correctly rounded
+// double (from_chars is the reference), whatever the digits, the point and the exponent.
+TEST(JsonParserTest, DoublesReadAtOnceAreCorrectlyRounded) {
+    uint64_t seed = 0x9E3779B97F4A7C15u;
+    const auto next = [&seed] {
+        seed ^= seed << 13;
+        seed ^= seed >> 7;
+        seed ^= seed << 17;
+        return seed;
+    };
+    // Halfway between two doubles first: ties go to the even one.
+    const char* const ties[] = {"9007199254740993.0e0", "9007199254740995e0", "4503599627370496.5e0",
+                                "-4503599627370497.5E0", "45035996273704965e-1", "0.30000000000000000"};
+    for (int i = 0; i < 20000; ++i) {
+        std::string text = i < int(std::size(ties)) ? ties[i] : "";
+        std::string digits = std::to_string(next() % 10);
+        const size_t length = 1 + next() % 19;
+        while (digits.size() < length)
+            digits += char('0' + next() % 10);
+        const size_t point = 1 + next() % digits.size();
+        if (text.empty()) {
+            text = (next() % 2 ? "-" : "") + digits.substr(0, point);
+            if (point < digits.size())
+                text += "." + digits.substr(point);
+            if (next() % 3 == 0)
+                text += "e" + std::to_string(int(next() % 51) - 25);
+        }
+        const IJsonValue v = parse("[" + text + "]").ToArray()->ItemAt(0);
+        if (v.GetKind() != skDouble)
+            continue;
+        double expected = 0;
+        std::from_chars(text.data(), text.data() + text.size(), expected);
+        ASSERT_EQ(v.ToDouble(), expected) << text;
+    }
+}
+
 TEST(JsonParserTest, ReportsEachErrorCode) {
     const std::pair<const char*, TJsonParseError> cases[] = {
         {"[1 2]", peArray},
@@ -121,6 +158,42 @@ TEST(JsonParserTest, ReportsEachErrorCode) {
     TJsonTokenizer strict;
     ParseWithTokenizer(strict, u"{1:2}", -1, true);
     EXPECT_EQ(strict.Error(), peMemberName);
+}
+
+// Mended fault: a text ending inside a comment after an element gave that element as the document.
+TEST(JsonParserTest, TextEndingInsideACommentGivesNoElementAsTheDocument) {
+    const struct {
+        const char* text;
+        const char* partial; // both modes, partial on
+        const char* whole;   // both modes, partial off
+    } cases[] = {
+        {"/* open", "<none>", "<none>"},
+        {"// open", "<none>", "<none>"},
+        {"1 /* open", "1", "<none>"},
+        {"[1] /* open **", "[1]", "<none>"},
+        {"[1] // to the end", "[1]", "[1]"},
+        {"[ /* open", "<none>", "<none>"},
+        {"[1 /* open", "<none>", "<none>"},
+        {"[1 // x", "<none>", "<none>"},
+        {"[1,2 // x", "<none>", "<none>"},
+        {"[1, /* open", "<none>", "<none>"},
+        {"{ /* open", "<none>", "<none>"},
+        {"{\"a\" // x", "<none>", "<none>"},
+        {"{\"a\": /* open", "<none>", "<none>"},
+        {"{\"a\":1 // x", "<none>", "<none>"},
+        {"{\"a\":[1,{\"b\":2} /* open", "<none>", "<none>"},
+        {"[[[\"x\" // x", "<none>", "<none>"},
+    };
+    for (const auto& c : cases) {
+        const std::u16string text = u16(c.text);
+        for (const bool strict : {false, true}) {
+            EXPECT_EQ(json(ParseString(text, strict, true)), c.partial) << c.text << " strict " << strict;
+            EXPECT_EQ(json(ParseString(text, strict, false)), c.whole) << c.text << " strict " << strict;
+        }
+        TJsonTokenizer t;
+        ParseWithTokenizer(t, text, -1, false);
+        EXPECT_EQ(t.Error(), std::string(c.partial) == "<none>" ? peEndOfText : peNone) << c.text;
+    }
 }
 
 TEST(JsonParserTest, NestingStopsAtThirtyOneLevelsWithoutRecursion) {
@@ -161,9 +234,13 @@ TEST(JsonParserTest, LongTextsParse) {
 }
 
 TEST(JsonParserTest, TextFedInPiecesGivesTheSameTree) {
+    // Pieces of one unit take every token unit by unit; the whole text takes the runs read at once.
     const std::u16string text = u"{\"name\": \"\u4E2D\u6587 text\", 'list': [1, 2.5, 1.23456e3, true, null, "
-                                u"/* c */ {\"x\": \"\\u0041\\x42\"}], bare: word}";
-    const std::string whole = json(ParseText(text));
+                                u"/* c */ {\"x\": \"\\u0041\\x42\"}], bare: word,\n\t\"k\" :[[-0.5e-3,false],"
+                                u"[1e22, 12345678901234567, 4.50, nullx,null],{}, [] ,{\"a\":{\"b\":[true]}}]}";
+    TJsonTokenizer wholeRun;
+    const std::string whole = json(ParseWithTokenizer(wholeRun, text, -1, false));
+    EXPECT_EQ(whole, json(ParseText(text)));
     for (size_t piece : {1, 2, 3, 7, 16}) {
         TJsonTokenizer t;
         IJsonValue result;
@@ -176,6 +253,8 @@ TEST(JsonParserTest, TextFedInPiecesGivesTheSameTree) {
         result = ParseWithTokenizer(t, u"", -1, false);
         EXPECT_EQ(t.Error(), peNone);
         EXPECT_EQ(json(result), whole) << "piece " << piece;
+        EXPECT_EQ(t.Line(), wholeRun.Line());
+        EXPECT_EQ(t.Column(), wholeRun.Column());
     }
 }
 

@@ -50,6 +50,8 @@ TEST(JsonToolTest, ReformatsAndReportsFailures) {
         {"-", "plain words", 0, "\"plain words\"\n", ""},
         {"--strict", "plain words", 1, "", "no value\n"},
         {"--strict", "[1] [2]", 1, "", "no value\n"},
+        {"--strict", "[1 // x", 1, "", "no value\n"}, // mended: printed 1 and exited 0
+        {"", "[1 // x", 1, "", "no value\n"},
         {"", "[1 2]", 1, "", "no value\n"},
         {"--bogus", "", 2, "", nullptr},
         {"/nonexistent/file.json", "", 2, "", nullptr},

@@ -7,7 +7,9 @@
 #include <map>
 #include <random>
 #include <string>
+#include <string_view>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 using namespace qarvia::json;
@@ -97,6 +99,22 @@ TEST(JsonValueTest, MembersStayOrderedAndBalanced) {
     EXPECT_EQ(t->Find(u"kA", frGreater)->Name().substr(0, 2), u"kA");
     EXPECT_FALSE(FirstMember(parse("[1]"), it));
     CloseMembers(it);
+}
+
+// Names are compared several units at a time; the order must stay the unit-by-unit one, where a zero unit
+// ends a text wherever it falls.
+TEST(JsonValueTest, OrdinalComparisonOfNames) {
+    using namespace std::string_view_literals;
+    const std::tuple<std::u16string_view, std::u16string_view, int> cases[] = {
+        {u"abcdefgh"sv, u"abcdefgh"sv, 0},     {u"abcdefgh"sv, u"abcdefgi"sv, -1}, {u"abcdefg"sv, u"abcdefgh"sv, -1},
+        {u"abcd\0xyz"sv, u"abcd\0xzz"sv, 0}, {u"ab\0d"sv, u"ab\0e"sv, 0},         {u"abcd"sv, u"abcd\0"sv, 0},
+        {u"Babcdefg"sv, u"aabcdefg"sv, -1},   {u"abcd\uFFFF"sv, u"abcd\u0100"sv, 1}, {u""sv, u"a"sv, -1},
+    };
+    for (const auto& [a, b, sign] : cases) {
+        const int c = CompareOrdinal(a, b);
+        EXPECT_EQ((c > 0) - (c < 0), sign) << u8(a) << " / " << u8(b);
+        EXPECT_EQ((CompareOrdinal(b, a) > 0) - (CompareOrdinal(b, a) < 0), -sign);
+    }
 }
 
 TEST(JsonValueTest, ArraysAreSparseAndGrowByDoubling) {

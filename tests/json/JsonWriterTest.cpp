@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cmath>
 #include <fstream>
+#include <limits>
 #include <sstream>
 #include <string>
 #include <sys/socket.h>
@@ -53,6 +55,28 @@ TEST(JsonWriterTest, WritesCompactText) {
     };
     for (const auto& [value, expected] : cases)
         EXPECT_EQ(u8(value.ToJson()), expected);
+}
+
+// Mended fault: the largest doubles were written with 15 digits as text that reads back as infinity.
+TEST(JsonWriterTest, FiniteDoublesReadBackFinite) {
+    const double max = std::numeric_limits<double>::max();
+    const std::pair<double, const char*> cases[] = {
+        {max, "1.7976931348623157e+308"},
+        {-max, "-1.7976931348623157e+308"},
+        {std::nextafter(max, 0.0), "1.7976931348623155e+308"},
+        {std::nextafter(std::nextafter(max, 0.0), 0.0), "1.7976931348623153e+308"},
+        {1.797693134862315e308, "1.79769313486231e+308"}, // 15 digits read back finite: kept
+        {1e308, "1e+308"},
+    };
+    for (const auto& [d, text] : cases) {
+        const IJsonValue v = TJsonValue::FromDouble(d);
+        EXPECT_EQ(u8(v.ToJson()), text);
+        const double back = ParseString(v.ToJson(), true, false).ToDouble();
+        EXPECT_TRUE(std::isfinite(back)) << text;
+        if (std::string_view(text).size() > 22) {
+            EXPECT_EQ(back, d) << text; // the shortest text is exact
+        }
+    }
 }
 
 TEST(JsonWriterTest, CurrencyText) {
