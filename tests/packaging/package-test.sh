@@ -28,7 +28,7 @@ version=$(sed -n 's/^project(QarviaToolbox VERSION \([0-9.]*\).*/\1/p' "$root/CM
 grep -qE '^[^<]+ <[^@>]+@[^>]+>$' <<<"$(field Maintainer)" || fail "Maintainer: $(field Maintainer)"
 [ "$(field Description | wc -l)" -gt 3 ] || fail "the description has no long part"
 depends=$(field Depends)
-for lib in libc6 libstdc++6 libqt6core6 libqt6widgets6 libqt6webenginewidgets6 'libcurl4 ' libssl3; do
+for lib in libc6 libstdc++6 libqt6core6 libqt6widgets6 libqt6webenginewidgets6 libqt6svg6 'libcurl4 ' libssl3; do
     grep -q -- "$lib" <<<"$depends " || fail "Depends lacks ${lib% }: $depends"
 done
 zgrep -q "^qarvia-toolbox ($version)" <(dpkg-deb --fsys-tarfile "$deb" | tar -xO ./usr/share/doc/qarvia-toolbox/changelog.gz) ||
