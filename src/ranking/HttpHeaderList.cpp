@@ -2,6 +2,7 @@
 
 #include "ranking/HttpText.h"
 #include "text/Ascii.h"
+#include "text/Blanks.h"
 
 namespace qarvia::http {
 
@@ -79,26 +80,27 @@ void THttpHeaderList::setValue(std::string_view name, std::string_view value) {
         items.erase(items.begin() + static_cast<std::ptrdiff_t>(index),
                     items.begin() + static_cast<std::ptrdiff_t>(end));
     }
-    if (value.empty())
-        return;
-    std::string line = std::string(trimmed(name)) + ": " + std::string(value);
-    std::vector<std::string> pieces = foldLine(line, fold);
-    items.insert(items.begin() + static_cast<std::ptrdiff_t>(index), pieces.begin(), pieces.end());
+    if (!value.empty())
+        insertFolded(index, name, value);
 }
 
 void THttpHeaderList::appendValue(std::string_view name, std::string_view value) {
-    if (value.empty())
-        return;
-    std::string_view cleanName = trimmed(name);
+    if (!value.empty())
+        insertFolded(items.size(), name, value);
+}
+
+void THttpHeaderList::insertFolded(std::size_t index, std::string_view name, std::string_view value) {
+    const std::string_view cleanName = trimmed(name);
     std::string line;
     line.reserve(cleanName.size() + 2 + value.size());
     line.append(cleanName).append(": ").append(value);
+    const auto at = items.begin() + static_cast<std::ptrdiff_t>(index);
     if (line.size() <= fold) {
-        items.push_back(std::move(line));
+        items.insert(at, std::move(line));
         return;
     }
     std::vector<std::string> pieces = foldLine(line, fold);
-    items.insert(items.end(), std::make_move_iterator(pieces.begin()), std::make_move_iterator(pieces.end()));
+    items.insert(at, std::make_move_iterator(pieces.begin()), std::make_move_iterator(pieces.end()));
 }
 
 std::string THttpHeaderList::text() const {
@@ -113,12 +115,12 @@ std::string THttpHeaderList::text() const {
 std::vector<std::string> THttpHeaderList::foldLine(std::string_view line, std::size_t length) {
     auto isBreak = [](char c) { return c == ' ' || c == '\t' || c == ','; };
     auto trimRight = [](std::string_view text) {
-        while (!text.empty() && (text.back() == ' ' || text.back() == '\t'))
+        while (!text.empty() && text::isBlank(text.back()))
             text.remove_suffix(1);
         return text;
     };
     auto trimLeft = [](std::string_view text) {
-        while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
+        while (!text.empty() && text::isBlank(text.front()))
             text.remove_prefix(1);
         return text;
     };

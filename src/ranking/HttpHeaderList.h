@@ -53,6 +53,8 @@ private:
     // Index of the first (non-continuation) line named `name`, or count().
     std::size_t indexOf(std::string_view name) const;
     std::string valueFrom(std::size_t index) const;
+    // Inserts "name: value" at `index`, folded when longer than the fold length.
+    void insertFolded(std::size_t index, std::string_view name, std::string_view value);
 
     std::vector<std::string> items;
     std::size_t fold;

@@ -1,6 +1,7 @@
 #include "SignUpdate.h"
 
 #include "text/Ascii.h"
+#include "text/Blanks.h"
 #include "update/UpdateTrust.h"
 
 #include <openssl/evp.h>
@@ -43,10 +44,9 @@ std::optional<std::string> publicOf(EVP_PKEY* key) {
 }
 
 bool startsWithEntry(std::string_view line, std::string_view lowerKey) {
-    std::size_t i = 0;
-    while (i < line.size() && (line[i] == ' ' || line[i] == '\t'))
-        ++i;
-    return text::findIgnoringAsciiCase(line.substr(i, lowerKey.size()), lowerKey) == 0;
+    while (!line.empty() && text::isBlank(line.front()))
+        line.remove_prefix(1);
+    return text::findIgnoringAsciiCase(line.substr(0, lowerKey.size()), lowerKey) == 0;
 }
 
 } // namespace

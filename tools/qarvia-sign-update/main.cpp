@@ -14,6 +14,8 @@
 
 #include "SignUpdate.h"
 
+#include "text/Blanks.h"
+
 #include "update/UpdateTrust.h"
 #include "update/UpdaterRules.h"
 
@@ -93,13 +95,12 @@ bool replaceFile(const std::string& path, const std::string& content, std::strin
     return false;
 }
 
-std::string trimmed(std::string text) {
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ' || text.back() == '\t'))
-        text.pop_back();
-    std::size_t start = 0;
-    while (start < text.size() && (text[start] == ' ' || text[start] == '\t'))
-        ++start;
-    return text.substr(start);
+std::string trimmed(std::string_view text) {
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text::isBlank(text.back())))
+        text.remove_suffix(1);
+    while (!text.empty() && text::isBlank(text.front()))
+        text.remove_prefix(1);
+    return std::string(text);
 }
 
 int keygen(const std::string& path) {
