@@ -9,7 +9,6 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
-#include <QIcon>
 #include <QPixmap>
 #include <QTabWidget>
 #include <QTimer>
@@ -136,7 +135,6 @@ int runApplication(int argc, char** argv) {
     QApplication::setApplicationName(QStringLiteral("qarvia-toolbox"));
     QApplication::setApplicationVersion(versionText());
     QGuiApplication::setDesktopFileName(QStringLiteral("net.lumora_games.QarviaToolbox"));
-    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("net.lumora_games.QarviaToolbox")));
 
     const AppOptions options = parseOptions(QApplication::arguments());
     if (options.exitNow)

@@ -171,7 +171,6 @@ void TForm1::startDueUpdateCheck() {
         return;
     updateCheckDue_ = false;
     BeginUpdateCheck();
-    updateCheckStarted_ = true;
     emit startUpFinished();
 }
 

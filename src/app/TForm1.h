@@ -48,9 +48,8 @@ public:
     QString infoFileUrl() const { return InfoFileURL; }
     // The self-update component, with the window's stored settings applied.
     update::TsuUpdater* updater() const { return suUpdater1; }
-
     // Whether start-up has asked suUpdater1 for its check yet: it does so once the window has first painted.
-    bool updateCheckStarted() const { return updateCheckStarted_; }
+    bool updateCheckStarted() const { return !updateCheckDue_; }
 
     int lastPageIndex() const { return LastPageIndex; }
     HuaxuePage* huaxuePage() const { return huaxuePage_; }
@@ -86,7 +85,6 @@ private:
     int LastPageIndex = 0;
     bool inSimulator_ = false;
     bool updateCheckDue_ = false;
-    bool updateCheckStarted_ = false;
     DigitKeyFilter* digitKeyFilter_ = nullptr;
     ExperiencePage* experiencePage_ = nullptr;
     FusionPage* fusionPage_ = nullptr;
