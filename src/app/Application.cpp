@@ -153,8 +153,7 @@ int runApplication(int argc, char** argv) {
             auto* pages = window.findChild<QTabWidget*>(QStringLiteral("PageControl1"));
             if (pages && options.screenshotFile.isEmpty())
                 pages->setCurrentIndex(kPageCount - 1);
-            if (auto* ranking = window.findChild<RankingPage*>())
-                ranking->searchFor(options.rankSearch);
+            window.rankingPage()->searchFor(options.rankSearch);
         });
     }
 

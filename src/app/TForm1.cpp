@@ -9,10 +9,16 @@
 #include "ui/TXuanxiuForm.h"
 #include "ui/WebView.h"
 #include "ui/WindowFrame.h"
+#include "ui_ExperienceSheet.h"
+#include "ui_FusionSheet.h"
+#include "ui_HuaxueSheet.h"
+#include "ui_RankingSheet.h"
 #include "ui_TForm1.h"
 #include "update/TsuUpdater.h"
 
+#include <QEvent>
 #include <QGuiApplication>
+#include <QTabBar>
 #include <QRandomGenerator>
 #include <QTimer>
 #include <QUrl>
@@ -63,31 +69,11 @@ TForm1::TForm1(const ProgramSettings& settings, QWidget* parent)
     ui->setupUi(this);
     ui->centralwidget->setFixedSize(kClientWidth, kClientHeight);
     setFixedSize(kClientWidth, kClientHeight + ui->MainMenu1->sizeHint().height());
-
-    QFont resultFont(
-        QStringList{QStringLiteral("SimSun"), QStringLiteral("Noto Serif CJK SC"), QStringLiteral("Noto Sans CJK SC")});
-    resultFont.setPixelSize(19);
-    ui->calResult->setFont(resultFont);
-    ui->herolist->setColumnHidden(9, true);
-
     digitKeyFilter_ = new DigitKeyFilter(this);
-    for (QLineEdit* box :
-         {ui->role1, ui->role2, ui->pet1, ui->pet2, ui->soul1, ui->soul2, ui->dannum, ui->Edit1, ui->Edit2, ui->Edit3,
-          ui->Edit4, ui->Edit5, ui->Edit6, ui->Edit13, ui->Edit14, ui->HuaXueDanPrice})
-        digitKeyFilter_->attach(box);
-    digitKeyFilter_->attach(ui->HuaXueStringGrid);
-
-    experiencePage_ = new ExperiencePage({ui->role1, ui->role2, ui->pet1, ui->pet2, ui->soul1, ui->soul2, ui->star,
-                                          ui->level, ui->dannum, ui->btnCalculate, ui->Button2, ui->calResult},
-                                         this);
-    fusionPage_ = new FusionPage({ui->Edit1, ui->Edit2, ui->Edit3, ui->Edit13, ui->Edit4, ui->Edit5, ui->Edit6,
-                                  ui->Edit14, ui->Edit7, ui->Edit8, ui->Edit9, ui->Edit10, ui->Edit11, ui->Edit12,
-                                  ui->ronghedian, ui->yuanhunBtn},
-                                 this);
-    huaxuePage_ = new HuaxuePage({ui->TabSheet3, ui->HuaXueStringGrid, ui->Huaxuedantot, ui->huaxuedansumlb,
-                                  ui->HuaXueDanPrice, ui->PriceSum, ui->CalHuaxueBtn, ui->ResetHuaxueBtn},
-                                 this);
-    new RankingPage(rankingControls(), settings_.rankUrl, this);
+    // A page's controls are made when the page first shows (see eventFilter), so start-up makes, lays out and
+    // styles only the page the window opens on.
+    for (QWidget* sheet : {ui->TabSheet1, ui->TabSheet2, ui->TabSheet3, ui->TabSheet5})
+        sheet->installEventFilter(this);
 
     connect(ui->PageControl1, &QTabWidget::currentChanged, this, &TForm1::PageControl1Change);
     connect(ui->N2, &QAction::triggered, this, &TForm1::N2Click);
@@ -101,9 +87,133 @@ TForm1::TForm1(const ProgramSettings& settings, QWidget* parent)
 
 TForm1::~TForm1() = default;
 
-RankingControls TForm1::rankingControls() const {
-    return {ui->TabSheet5, ui->Label30, ui->herorankEdit, ui->herorankSoBtn, ui->heronum_lbe,
-            ui->herolist,  ui->Label31, ui->pagenum_lbe,  ui->herorank_pu,   ui->herorank_pd};
+namespace {
+
+// Makes a page's controls from its form onto the tab control's sheet. The tab control keeps the sheet's place;
+// a sheet already on screen shows its new controls at once; the page's controls follow the tab bar in the
+// keyboard's tab order, in the order the page's form gives them.
+template <class Form> void setUpSheet(std::unique_ptr<Form>& form, QWidget* sheet, QTabBar* tabBar) {
+    const QRect placed = sheet->geometry();
+    form = std::make_unique<Form>();
+    form->setupUi(sheet);
+    sheet->setGeometry(placed);
+    if (sheet->isVisible()) {
+        for (QWidget* child : sheet->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+            if (!child->testAttribute(Qt::WA_WState_ExplicitShowHide))
+                child->show();
+    }
+    QList<QWidget*> stops;
+    for (QWidget* w = sheet->nextInFocusChain(); w != sheet; w = w->nextInFocusChain())
+        if (sheet->isAncestorOf(w) && (w->focusPolicy() & Qt::TabFocus))
+            stops << w;
+    QWidget* previous = tabBar;
+    for (QWidget* w : stops) {
+        QWidget::setTabOrder(previous, w);
+        previous = w;
+    }
+}
+
+} // namespace
+
+void TForm1::buildPages() {
+    for (int index = 0; index < ui->PageControl1->count(); ++index)
+        buildPage(index);
+}
+
+void TForm1::buildPage(int index) {
+    switch (index) {
+    case 0:
+        buildExperienceSheet();
+        break;
+    case 1:
+        buildFusionSheet();
+        break;
+    case 2:
+        buildHuaxueSheet();
+        break;
+    case 4:
+        buildRankingSheet();
+        break;
+    default:
+        break; // the simulator's page holds no controls
+    }
+}
+
+bool TForm1::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::Show) {
+        const int index = ui->PageControl1->indexOf(qobject_cast<QWidget*>(watched));
+        if (index >= 0) {
+            watched->removeEventFilter(this);
+            buildPage(index);
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void TForm1::buildExperienceSheet() {
+    if (experienceUi_)
+        return;
+    setUpSheet(experienceUi_, ui->TabSheet1, ui->PageControl1->tabBar());
+    Ui::ExperienceSheet& f = *experienceUi_;
+    QFont resultFont(
+        QStringList{QStringLiteral("SimSun"), QStringLiteral("Noto Serif CJK SC"), QStringLiteral("Noto Sans CJK SC")});
+    resultFont.setPixelSize(19);
+    f.calResult->setFont(resultFont);
+    for (QLineEdit* box : {f.role1, f.role2, f.pet1, f.pet2, f.soul1, f.soul2, f.dannum})
+        digitKeyFilter_->attach(box);
+    experiencePage_ = new ExperiencePage({f.role1, f.role2, f.pet1, f.pet2, f.soul1, f.soul2, f.star, f.level, f.dannum,
+                                          f.btnCalculate, f.Button2, f.calResult},
+                                         this);
+}
+
+void TForm1::buildFusionSheet() {
+    if (fusionUi_)
+        return;
+    setUpSheet(fusionUi_, ui->TabSheet2, ui->PageControl1->tabBar());
+    Ui::FusionSheet& f = *fusionUi_;
+    for (QLineEdit* box : {f.Edit1, f.Edit2, f.Edit3, f.Edit4, f.Edit5, f.Edit6, f.Edit13, f.Edit14})
+        digitKeyFilter_->attach(box);
+    fusionPage_ = new FusionPage({f.Edit1, f.Edit2, f.Edit3, f.Edit13, f.Edit4, f.Edit5, f.Edit6, f.Edit14, f.Edit7,
+                                  f.Edit8, f.Edit9, f.Edit10, f.Edit11, f.Edit12, f.ronghedian, f.yuanhunBtn},
+                                 this);
+}
+
+void TForm1::buildHuaxueSheet() {
+    if (huaxueUi_)
+        return;
+    setUpSheet(huaxueUi_, ui->TabSheet3, ui->PageControl1->tabBar());
+    Ui::HuaxueSheet& f = *huaxueUi_;
+    digitKeyFilter_->attach(f.HuaXueDanPrice);
+    digitKeyFilter_->attach(f.HuaXueStringGrid);
+    huaxuePage_ = new HuaxuePage({ui->TabSheet3, f.HuaXueStringGrid, f.Huaxuedantot, f.huaxuedansumlb, f.HuaXueDanPrice,
+                                  f.PriceSum, f.CalHuaxueBtn, f.ResetHuaxueBtn},
+                                 this);
+}
+
+void TForm1::buildRankingSheet() {
+    if (rankingUi_)
+        return;
+    setUpSheet(rankingUi_, ui->TabSheet5, ui->PageControl1->tabBar());
+    rankingUi_->herolist->setColumnHidden(9, true);
+    writeRankingHeaders();
+    rankingPage_ = new RankingPage(rankingControls(), settings_.rankUrl, this);
+}
+
+RankingControls TForm1::rankingControls() {
+    buildRankingSheet();
+    const Ui::RankingSheet& f = *rankingUi_;
+    return {ui->TabSheet5, f.Label30, f.herorankEdit, f.herorankSoBtn, f.heronum_lbe,
+            f.herolist,    f.Label31, f.pagenum_lbe,  f.herorank_pu,   f.herorank_pd};
+}
+
+RankingPage* TForm1::rankingPage() {
+    buildRankingSheet();
+    return rankingPage_;
+}
+
+HuaxuePage* TForm1::huaxuePage() {
+    buildHuaxueSheet();
+    return huaxuePage_;
 }
 
 void TForm1::FormCreate() {
@@ -119,12 +229,18 @@ void TForm1::FormCreate() {
     // The check itself starts right after the window's first paint (paintEvent): nothing of it shows before
     // then, and the window need not wait for the transfer library and the worker thread to start up.
     updateCheckDue_ = true;
+    // The ranking grid's header row is written when its page is made (writeRankingHeaders), before the grid
+    // is first seen.
+}
+
+void TForm1::writeRankingHeaders() {
+    QTableWidget* grid = rankingUi_->herolist;
     const char* headers[] = {"角色名", "大区", "服务器", "等级", "门派", "势力", "人物修为", "装备修为", "总修为"};
     for (int column = 0; column < 9; ++column) {
-        if (QTableWidgetItem* item = ui->herolist->horizontalHeaderItem(column))
+        if (QTableWidgetItem* item = grid->horizontalHeaderItem(column))
             item->setText(QString::fromUtf8(headers[column]));
         else
-            ui->herolist->setHorizontalHeaderItem(column, new QTableWidgetItem(QString::fromUtf8(headers[column])));
+            grid->setHorizontalHeaderItem(column, new QTableWidgetItem(QString::fromUtf8(headers[column])));
     }
 }
 

@@ -15,6 +15,10 @@ class QShowEvent;
 
 namespace Ui {
 class TForm1;
+class ExperienceSheet;
+class FusionSheet;
+class HuaxueSheet;
+class RankingSheet;
 }
 
 namespace qarvia {
@@ -26,6 +30,7 @@ class TsuUpdater;
 }
 class FusionPage;
 class HuaxuePage;
+class RankingPage;
 
 class TForm1 : public QMainWindow {
     Q_OBJECT
@@ -37,10 +42,13 @@ public:
     TForm1(const TForm1&) = delete;
     TForm1& operator=(const TForm1&) = delete;
 
-    // The generated form, for pages that drive controls of this window.
-    Ui::TForm1& form() { return *ui; }
-    // The hero-ranking tab's controls.
-    RankingControls rankingControls() const;
+    // A tab page's controls are made when the page first shows. These make them now (every page, or the one
+    // at index), for a caller that drives controls the user has not opened yet.
+    void buildPages();
+    void buildPage(int index);
+    // The hero-ranking tab's controls and the page that drives them (made first if need be).
+    RankingControls rankingControls();
+    RankingPage* rankingPage();
     const ProgramSettings& settings() const { return settings_; }
 
     // What start-up hands the self-update component: VersionNumber and InfoFileURL.
@@ -52,7 +60,7 @@ public:
     bool updateCheckStarted() const { return !updateCheckDue_; }
 
     int lastPageIndex() const { return LastPageIndex; }
-    HuaxuePage* huaxuePage() const { return huaxuePage_; }
+    HuaxuePage* huaxuePage();
 
 signals:
     // Start-up is over: the window has painted and the update check has been asked for.
@@ -65,6 +73,7 @@ public slots:
     void N3Click();
 
 protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void showEvent(QShowEvent* event) override;
 
@@ -77,8 +86,17 @@ private:
     // Asks for the start-up check once, after the first paint (or a moment after showing, if nothing paints).
     void startDueUpdateCheck();
     void showSimulatorPage();
+    void buildExperienceSheet();
+    void buildFusionSheet();
+    void buildHuaxueSheet();
+    void buildRankingSheet();
+    void writeRankingHeaders();
 
     std::unique_ptr<Ui::TForm1> ui;
+    std::unique_ptr<Ui::ExperienceSheet> experienceUi_;
+    std::unique_ptr<Ui::FusionSheet> fusionUi_;
+    std::unique_ptr<Ui::HuaxueSheet> huaxueUi_;
+    std::unique_ptr<Ui::RankingSheet> rankingUi_;
     ProgramSettings settings_;
     QString InfoFileURL;
     update::TsuUpdater* suUpdater1 = nullptr;
@@ -89,6 +107,7 @@ private:
     ExperiencePage* experiencePage_ = nullptr;
     FusionPage* fusionPage_ = nullptr;
     HuaxuePage* huaxuePage_ = nullptr;
+    RankingPage* rankingPage_ = nullptr;
 };
 
 } // namespace qarvia

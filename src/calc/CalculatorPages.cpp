@@ -157,6 +157,9 @@ HuaxuePage::HuaxuePage(const HuaxueControls& controls, QObject* parent) : QObjec
     c.TabSheet3->installEventFilter(this);
     connect(c.CalHuaxueBtn, &QPushButton::clicked, this, &HuaxuePage::CalHuaxueBtnClick);
     connect(c.ResetHuaxueBtn, &QPushButton::clicked, this, &HuaxuePage::ResetHuaxueBtnClick);
+    // A page made for a sheet already on screen has missed the sheet's showing.
+    if (c.TabSheet3->isVisible())
+        TabSheet3Show();
 }
 
 bool HuaxuePage::eventFilter(QObject* watched, QEvent* event) {

@@ -24,6 +24,7 @@ protected:
         settings.feedbackMail = QStringLiteral("feedback@example.org");
         form = std::make_unique<TForm1>(settings);
         form->show();
+        form->buildPages(); // the controls of the pages not shown yet, too
     }
 
     template <class T> T* find(const char* name) const {

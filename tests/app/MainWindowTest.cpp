@@ -1,5 +1,7 @@
 #include "MainWindowFixture.h"
 
+#include "calc/CalculatorPages.h"
+
 #include "ModalWindowCloser.h"
 #include "WindowManagerStandIn.h"
 #include "ui/WindowFrame.h"
@@ -9,6 +11,7 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QTableWidget>
 #include <QTest>
@@ -48,6 +51,34 @@ TEST_F(MainWindowTest, UpdateCheckStartsAfterTheFirstPaint) {
     fresh.update();
     QTest::qWait(20);
     EXPECT_EQ(finished, 1); // later paints start nothing more
+}
+
+// Start-up makes only the opening page's controls; each other page's are made, wired and shown as it first
+// shows, and follow the tab bar in the tab order.
+TEST_F(MainWindowTest, PagesAreMadeWhenTheyFirstShow) {
+    TForm1 fresh(settings);
+    fresh.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&fresh));
+    EXPECT_NE(fresh.findChild<QLineEdit*>(QStringLiteral("role1")), nullptr);
+    EXPECT_EQ(fresh.findChild<QLineEdit*>(QStringLiteral("Edit1")), nullptr);
+    EXPECT_EQ(fresh.findChild<QTableWidget*>(QStringLiteral("HuaXueStringGrid")), nullptr);
+    auto* pages = fresh.findChild<QTabWidget*>(QStringLiteral("PageControl1"));
+    pages->setCurrentIndex(1);
+    auto* edit1 = fresh.findChild<QLineEdit*>(QStringLiteral("Edit1"));
+    ASSERT_NE(edit1, nullptr);
+    EXPECT_TRUE(edit1->isVisible());
+    EXPECT_EQ(pages->widget(1)->geometry(), pages->widget(0)->geometry());
+    QWidget* next = pages->tabBar()->nextInFocusChain();
+    while (next->focusPolicy() == Qt::NoFocus || !next->isVisible())
+        next = next->nextInFocusChain();
+    EXPECT_EQ(next, edit1);
+    dialogs.clear();
+    const QString before = edit1->text();
+    QTest::keyClicks(edit1, QStringLiteral("x"));
+    EXPECT_EQ(edit1->text(), before);
+    EXPECT_EQ(dialogs.texts(), QStringList{QString::fromUtf8("只能输入数字")});
+    pages->setCurrentIndex(2); // the huaxue grid fills as its page shows, made or not
+    EXPECT_TRUE(fresh.huaxuePage()->filled());
 }
 
 TEST_F(MainWindowTest, WindowLayout) {

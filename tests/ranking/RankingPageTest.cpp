@@ -73,9 +73,11 @@ protected:
         form->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
         form->activateWindow();
+        tabs = form->findChild<QTabWidget*>("PageControl1");
+        ASSERT_NE(tabs, nullptr);
+        tabs->setCurrentIndex(4); // the page's controls are made as it first shows
         page = form->findChild<RankingPage*>();
         ASSERT_NE(page, nullptr);
-        tabs = form->findChild<QTabWidget*>("PageControl1");
         edit = form->findChild<QLineEdit*>("herorankEdit");
         searchBtn = form->findChild<QPushButton*>("herorankSoBtn");
         prevBtn = form->findChild<QPushButton*>("herorank_pu");
@@ -83,8 +85,7 @@ protected:
         grid = form->findChild<QTableWidget*>("herolist");
         countLabel = form->findChild<QLabel*>("heronum_lbe");
         pageLabel = form->findChild<QLabel*>("pagenum_lbe");
-        ASSERT_TRUE(tabs && edit && searchBtn && prevBtn && nextBtn && grid && countLabel && pageLabel);
-        tabs->setCurrentIndex(4);
+        ASSERT_TRUE(edit && searchBtn && prevBtn && nextBtn && grid && countLabel && pageLabel);
     }
 
     void TearDown() override {
