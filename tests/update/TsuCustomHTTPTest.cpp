@@ -258,8 +258,12 @@ TEST_F(TransferTest, LargeFileReportsEveryBlockWhileTheWorkerWaits) {
     std::int64_t previous = 0;
     int lastPercent = -1;
     bool consistent = true;
+    bool readable = true;
     http.OnProgress = [&](const TsuHTTPProgress& p) {
         ++reports;
+        // The file is written in larger pieces than the blocks: a reader still gets every block reported.
+        if (reports % 150 == 1)
+            readable = readable && p.Stream->readAll() == content.substr(0, std::size_t(p.BytesRead));
         // The worker waits: nothing moved since this block was written.
         consistent = consistent && p.BytesRead == http.Downloaded() && p.Stream->size() == p.BytesRead &&
                      p.BytesRead - previous == std::min<std::int64_t>(4096, std::int64_t(size) - previous) &&
@@ -271,6 +275,7 @@ TEST_F(TransferTest, LargeFileReportsEveryBlockWhileTheWorkerWaits) {
     const std::string output = (dir / "big.bin").string();
     EXPECT_EQ(fetch(server.url("/big.bin"), output), "done");
     EXPECT_TRUE(consistent);
+    EXPECT_TRUE(readable);
     EXPECT_EQ(reports, int((size + 4095) / 4096));
     EXPECT_EQ(lastPercent, 100);
     EXPECT_EQ(totalBytes, std::int64_t(size));
@@ -296,16 +301,18 @@ TEST_F(TransferTest, LargeFileReportsEveryBlockWhileTheWorkerWaits) {
 }
 
 TEST_F(TransferTest, SoftAndHardStopsInTheMiddle) {
-    for (const bool hard : {false, true}) {
-        SCOPED_TRACE(hard ? "hard" : "soft");
+    for (const auto& [hard, keep] : {std::pair{false, false}, {true, false}, {false, true}, {true, true}}) {
+        SCOPED_TRACE(std::string(hard ? "hard" : "soft") + (keep ? ", file kept" : ""));
         const std::string content = patternBody(200000);
         ScriptedServer server({Step::slowDrip(response("200 OK", content), 8192, std::chrono::milliseconds(5))});
         const std::string output = (dir / "partial.bin").string();
         int reports = 0;
         int reportsAfterStop = 0;
+        std::int64_t reported = 0;
         bool stopped = false;
-        http.OnProgress = [&](const TsuHTTPProgress&) {
+        http.OnProgress = [&](const TsuHTTPProgress& p) {
             ++reports;
+            reported = p.BytesRead;
             if (stopped)
                 ++reportsAfterStop;
         };
@@ -315,7 +322,7 @@ TEST_F(TransferTest, SoftAndHardStopsInTheMiddle) {
         ASSERT_TRUE(http.StartTransfer());
         ASSERT_TRUE(processEventsUntil([&] { return reports >= 3; }));
         EXPECT_TRUE(fs::exists(output));
-        http.StopTransfer(true, hard);
+        http.StopTransfer(!keep, hard);
         stopped = true;
         if (hard) {
             EXPECT_FALSE(http.Active());
@@ -325,7 +332,15 @@ TEST_F(TransferTest, SoftAndHardStopsInTheMiddle) {
         processEventsUntil([] { return false; }, 300);
         EXPECT_TRUE(outcomes.empty());
         EXPECT_EQ(reportsAfterStop, 0);
-        EXPECT_FALSE(fs::exists(output));
+        if (!keep) {
+            EXPECT_FALSE(fs::exists(output));
+            continue;
+        }
+        // A kept partial file holds at least every block reported, and nothing but the body's start.
+        std::ifstream in(output, std::ios::binary);
+        const std::string kept{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+        EXPECT_GE(std::int64_t(kept.size()), reported);
+        EXPECT_EQ(kept, content.substr(0, kept.size()));
     }
 }
 
