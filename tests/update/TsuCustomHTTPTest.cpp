@@ -806,6 +806,55 @@ TEST(MainThreadChannelTest, SlowHandlersBindTheWorkerToTheMainThreadsProcessor) 
     TsuThreadWindow::release();
 }
 
+TEST(HandOffJudgeTest, SettlesOnTheCheaperModeKeepsTryingTheOtherAndFollowsAChange) {
+    using Judge = TsuHandOffJudge;
+    struct Machine {
+        const char* name;
+        std::int64_t spinningNs, sharingNs;
+        Judge::Mode cheaper;
+    };
+    for (const Machine& m : {Machine{"a processor free for each side", 800, 4000, Judge::Spinning},
+                             Machine{"busy", 45000, 4000, Judge::Sharing}}) {
+        SCOPED_TRACE(m.name);
+        Judge judge;
+        std::vector<int> dearWindows; // windows run in the dearer mode after the first try
+        constexpr int windows = 5000;
+        for (int w = 0; w < windows; ++w) {
+            if (w >= 2 && judge.mode() != m.cheaper)
+                dearWindows.push_back(w);
+            judge.judge(judge.mode() == Judge::Spinning ? m.spinningNs : m.sharingNs);
+            if (w == 1) {
+                EXPECT_EQ(judge.mode(), m.cheaper);
+            }
+        }
+        // The dearer mode is tried one window at a time, ever less often, but never given up.
+        EXPECT_LT(dearWindows.size(), std::size_t(windows / 100));
+        ASSERT_FALSE(dearWindows.empty());
+        int gap = dearWindows.front();
+        for (std::size_t i = 1; i < dearWindows.size(); ++i) {
+            EXPECT_GT(dearWindows[i] - dearWindows[i - 1], 1);
+            gap = std::max(gap, dearWindows[i] - dearWindows[i - 1]);
+        }
+        EXPECT_LE(gap, Judge::MaxTryCalls / Judge::Window + 1);
+    }
+
+    // Spinning grows dear (another program took the second processor): sharing at once, and back once
+    // spinning is cheap again and its turn to be tried came.
+    Judge judge;
+    judge.judge(800);
+    judge.judge(4000);
+    ASSERT_EQ(judge.mode(), Judge::Spinning);
+    judge.judge(900);
+    EXPECT_EQ(judge.judge(45000), Judge::Sharing);
+    EXPECT_EQ(judge.judge(4000), Judge::Sharing);
+    int windows = 0;
+    while (judge.judge(judge.mode() == Judge::Spinning ? 800 : 4000) == Judge::Sharing && windows < 10000)
+        ++windows;
+    EXPECT_LE(windows, Judge::MaxTryCalls / Judge::Window + 1);
+    for (int w = 0; w < Judge::TryCalls / Judge::Window - 1; ++w)
+        EXPECT_EQ(judge.judge(judge.mode() == Judge::Spinning ? 800 : 4000), Judge::Spinning);
+}
+
 } // namespace
 } // namespace qarvia::update
 
