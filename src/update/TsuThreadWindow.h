@@ -88,9 +88,11 @@ public:
     bool isClosed() const;
 
     // Longest spin of the worker waiting for a call to return, and of the main thread waiting for the next
-    // call, in nanoseconds; and the judgement of the two modes (see above).
-    static constexpr std::int64_t WorkerSpinNs = 20000;
-    static constexpr std::int64_t MainSpinNs = 20000;
+    // call, in nanoseconds: the worker outlasts a wake-up of the main thread across processors (tens of
+    // microseconds on a virtual machine), the main thread a transfer's write and receive of 256 KiB after a
+    // run of blocks. The mode is judged every ModeWindow calls (see above).
+    static constexpr std::int64_t WorkerSpinNs = 60000;
+    static constexpr std::int64_t MainSpinNs = 100000;
     static constexpr int ModeWindow = TsuHandOffJudge::Window;
 
 private:
