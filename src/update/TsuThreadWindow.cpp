@@ -124,8 +124,8 @@ bool TsuMainThreadChannel::call(Function function, void* context) {
 TsuHandOffJudge::Mode TsuHandOffJudge::judge(std::int64_t costNs) {
     const std::int64_t other = lastCost[1 - current];
     lastCost[current] = costNs;
-    if (trying) {
-        trying = false;
+    if (tryingMode) {
+        tryingMode = false;
         if (other >= 0 && costNs > other) {
             // The try lost: back to the other mode, and the next try waits twice as long.
             tryCalls = std::min(tryCalls * 2, MaxTryCalls);
@@ -138,9 +138,14 @@ TsuHandOffJudge::Mode TsuHandOffJudge::judge(std::int64_t costNs) {
     callsInMode += Window;
     if (other < 0 || callsInMode >= tryCalls || costNs > 2 * other + MarginNs) {
         switchMode();
-        trying = true;
+        tryingMode = true;
     }
     return current;
+}
+
+bool TsuHandOffJudge::hopeless(std::int64_t spentNs) const {
+    const std::int64_t other = lastCost[1 - current];
+    return tryingMode && other >= 0 && spentNs > (2 * other + MarginNs) * Window;
 }
 
 void TsuHandOffJudge::switchMode() {
@@ -149,10 +154,14 @@ void TsuHandOffJudge::switchMode() {
 }
 
 void TsuMainThreadChannel::judgeMode(std::int64_t callNs) {
-    windowNs += callNs;
-    if (++windowCalls < ModeWindow)
-        return;
     // The hand-offs' delay (the calls' time less the handlers') and the processor time spun in vain.
+    windowNs += callNs;
+    auto spent = [this] {
+        return std::max<std::int64_t>(windowNs - handlerNs.load(std::memory_order_relaxed), 0) +
+               mainSpunNs.load(std::memory_order_relaxed);
+    };
+    if (++windowCalls < ModeWindow && !(judge.trying() && judge.hopeless(spent())))
+        return;
     const std::int64_t handlers = handlerNs.exchange(0, std::memory_order_relaxed);
     const std::int64_t spun = mainSpunNs.exchange(0, std::memory_order_relaxed);
     const std::int64_t cost = (std::max<std::int64_t>(windowNs - handlers, 0) + spun) / windowCalls;

@@ -39,10 +39,12 @@ namespace qarvia::update {
 
 class TsuThreadWindow;
 
-// Chooses between spinning and sharing from what each cost per call: it starts spinning and tries sharing
-// for one window, keeps the cheaper mode, switches at once when the current one costs more than twice what
-// the other cost when last seen (and MarginNs more), and tries the other for one window after TryCalls calls
-// in the same mode; a try that loses doubles that time, up to MaxTryCalls.
+// Chooses between spinning and sharing from what each cost per call: it starts sharing (whose worst case
+// costs least) and tries spinning for one window, keeps the cheaper mode, switches at once when the current
+// one costs more than twice what the other cost when last seen (and MarginNs more), and tries the other for
+// one window after TryCalls calls in the same mode; a try that loses doubles that time, up to MaxTryCalls.
+// A try is cut short as soon as it cost more than a window of the other mode would twice over: spinning on
+// a busy machine can cost a hundred times what sharing does.
 class TsuHandOffJudge {
 public:
     enum Mode { Spinning, Sharing };
@@ -54,12 +56,16 @@ public:
     Mode mode() const { return current; }
     // What one window in mode() cost per call (nanoseconds); answers the mode for the next window.
     Mode judge(std::int64_t costNs);
+    // Whether the window under way tries a mode, and whether that try, having cost `spentNs` so far, is
+    // lost already (judge it now).
+    bool trying() const { return tryingMode; }
+    bool hopeless(std::int64_t spentNs) const;
 
 private:
     void switchMode();
-    Mode current = Spinning;
+    Mode current = Sharing;
     std::int64_t lastCost[2] = {-1, -1}; // by mode; -1 = not seen yet
-    bool trying = false;                 // the window just judged tried the mode switched to
+    bool tryingMode = false;             // the window under way tries the mode switched to
     int callsInMode = 0;
     int tryCalls = TryCalls; // calls in one mode before trying the other
 };

@@ -839,20 +839,29 @@ TEST(HandOffJudgeTest, SettlesOnTheCheaperModeKeepsTryingTheOtherAndFollowsAChan
     }
 
     // Spinning grows dear (another program took the second processor): sharing at once, and back once
-    // spinning is cheap again and its turn to be tried came.
+    // spinning is cheap again and its turn to be tried came. A try of spinning that already cost more than
+    // two windows of sharing is lost before its window ends.
     Judge judge;
-    judge.judge(800);
-    judge.judge(4000);
-    ASSERT_EQ(judge.mode(), Judge::Spinning);
-    judge.judge(900);
-    EXPECT_EQ(judge.judge(45000), Judge::Sharing);
-    EXPECT_EQ(judge.judge(4000), Judge::Sharing);
+    std::int64_t spinningNs = 800;
+    auto next = [&] { return judge.judge(judge.mode() == Judge::Spinning ? spinningNs : 4000); };
+    next();
+    ASSERT_EQ(next(), Judge::Spinning);
+    next();
+    spinningNs = 45000;
+    EXPECT_EQ(next(), Judge::Sharing);
+    EXPECT_EQ(next(), Judge::Sharing);
     int windows = 0;
-    while (judge.judge(judge.mode() == Judge::Spinning ? 800 : 4000) == Judge::Sharing && windows < 10000)
+    while (next() == Judge::Sharing && windows < 10000)
         ++windows;
-    EXPECT_LE(windows, Judge::MaxTryCalls / Judge::Window + 1);
+    ASSERT_TRUE(judge.trying());
+    EXPECT_FALSE(judge.hopeless(2 * 4000 * Judge::Window));
+    EXPECT_TRUE(judge.hopeless(3 * 4000 * Judge::Window));
+    spinningNs = 800;
+    EXPECT_LE(windows, Judge::TryCalls / Judge::Window + 1);
     for (int w = 0; w < Judge::TryCalls / Judge::Window - 1; ++w)
-        EXPECT_EQ(judge.judge(judge.mode() == Judge::Spinning ? 800 : 4000), Judge::Spinning);
+        EXPECT_EQ(next(), Judge::Spinning);
+    EXPECT_FALSE(judge.trying());
+    EXPECT_FALSE(judge.hopeless(100 * 4000 * Judge::Window));
 }
 
 } // namespace
