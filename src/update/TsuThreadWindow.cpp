@@ -136,7 +136,10 @@ TsuHandOffJudge::Mode TsuHandOffJudge::judge(std::int64_t costNs) {
         return current;
     }
     callsInMode += Window;
-    if (other < 0 || callsInMode >= tryCalls || costNs > 2 * other + MarginNs) {
+    spentInMode += costNs * Window;
+    // Spinning in vain takes processor time from everything else: a dear spell of it is ended sooner.
+    const bool spunLong = current == Spinning && spentInMode >= tryCalls * TryNsPerCall;
+    if (other < 0 || callsInMode >= tryCalls || spunLong || costNs > 2 * other + MarginNs) {
         switchMode();
         tryingMode = true;
     }
@@ -151,6 +154,7 @@ bool TsuHandOffJudge::hopeless(std::int64_t spentNs) const {
 void TsuHandOffJudge::switchMode() {
     current = current == Spinning ? Sharing : Spinning;
     callsInMode = 0;
+    spentInMode = 0;
 }
 
 void TsuMainThreadChannel::judgeMode(std::int64_t callNs) {

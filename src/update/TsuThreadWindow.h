@@ -42,7 +42,9 @@ class TsuThreadWindow;
 // Chooses between spinning and sharing from what each cost per call: it starts sharing (whose worst case
 // costs least) and tries spinning for one window, keeps the cheaper mode, switches at once when the current
 // one costs more than twice what the other cost when last seen (and MarginNs more), and tries the other for
-// one window after TryCalls calls in the same mode; a try that loses doubles that time, up to MaxTryCalls.
+// one window after TryCalls calls in the same mode, or, spinning, sooner when those cost more than
+// TryNsPerCall each (what sharing cost when last seen may no longer hold); a try that loses doubles that
+// time, up to MaxTryCalls.
 // A try is cut short as soon as it cost more than a window of the other mode would twice over: spinning on
 // a busy machine can cost a hundred times what sharing does.
 class TsuHandOffJudge {
@@ -52,6 +54,7 @@ public:
     static constexpr int TryCalls = 4096;
     static constexpr int MaxTryCalls = 65536;
     static constexpr std::int64_t MarginNs = 1000;
+    static constexpr std::int64_t TryNsPerCall = 4000;
 
     Mode mode() const { return current; }
     // What one window in mode() cost per call (nanoseconds); answers the mode for the next window.
@@ -67,7 +70,8 @@ private:
     std::int64_t lastCost[2] = {-1, -1}; // by mode; -1 = not seen yet
     bool tryingMode = false;             // the window under way tries the mode switched to
     int callsInMode = 0;
-    int tryCalls = TryCalls; // calls in one mode before trying the other
+    std::int64_t spentInMode = 0; // what those calls cost
+    int tryCalls = TryCalls;      // calls in one mode before trying the other
 };
 
 class TsuMainThreadChannel : public std::enable_shared_from_this<TsuMainThreadChannel> {
@@ -109,7 +113,8 @@ private:
     std::atomic<int> state{Idle};
     std::atomic<int> listen{NotListening};
     std::atomic<bool> workerSleeping{false};
-    std::atomic<bool> sharing{false};   // written by the worker: nobody spins, the worker is bound
+    // Written by the worker: nobody spins, the worker is bound (as the judge starts).
+    std::atomic<bool> sharing{TsuHandOffJudge{}.mode() == TsuHandOffJudge::Sharing};
     std::atomic<int> mainProcessor{-1}; // where the main thread ran the last call
     // Written by the main thread, taken by the worker when it judges: the time spent in handlers, and spun
     // in vain waiting for the next call (nanoseconds).

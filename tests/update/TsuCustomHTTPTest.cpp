@@ -862,6 +862,18 @@ TEST(HandOffJudgeTest, SettlesOnTheCheaperModeKeepsTryingTheOtherAndFollowsAChan
         EXPECT_EQ(next(), Judge::Spinning);
     EXPECT_FALSE(judge.trying());
     EXPECT_FALSE(judge.hopeless(100 * 4000 * Judge::Window));
+
+    // Both modes were dear at the start; spinning was cheap and grows dear again: sharing is tried again long
+    // before TryCalls calls at that cost have passed.
+    Judge stale;
+    stale.judge(240000);
+    ASSERT_EQ(stale.judge(2800), Judge::Spinning);
+    windows = 0;
+    while (stale.judge(240000) == Judge::Spinning && windows < Judge::TryCalls / Judge::Window)
+        ++windows;
+    EXPECT_LT(windows, 3);
+    EXPECT_EQ(stale.judge(5000), Judge::Sharing);
+    EXPECT_EQ(stale.judge(5000), Judge::Sharing);
 }
 
 } // namespace
