@@ -75,6 +75,14 @@ void ignoreCertificateDates(CURL* curl) {
 // Memory kept in advance for a body held in memory: the announced size, but never a hostile amount.
 constexpr std::int64_t maxMemoryReserve = 16 * 1024 * 1024;
 
+// A file body is written in pieces of this size (blocks gathered in memory until then): one system call per
+// 4096-byte block costs a fast download more than its reading.
+constexpr std::size_t fileWriteBytes = 256 * 1024;
+
+// Bytes the HTTP library receives at a time: the blocks handed on are cut from them, so a small block size
+// does not make for small reads.
+constexpr std::int64_t receiveBufferBytes = 256 * 1024;
+
 void reportHandlerError(TsuCustomHTTP& owner, const std::string& message) {
     if (owner.OnHandlerError) {
         try {
@@ -103,7 +111,7 @@ std::string TsuTransferStream::readAll() const {
         content.append(block, static_cast<std::size_t>(n));
     }
     ::close(fd);
-    return content;
+    return content + unwritten;
 }
 
 // One transfer: the settings it started with, its state, and the worker body. Shared by the component and
@@ -159,7 +167,8 @@ public:
     std::string handlerError;
     bool handlerFailed = false;
 
-    // Output; `outputMutex` orders the worker's writes against a hard stop closing the file.
+    // Output; `outputMutex` orders the worker's writes against a hard stop closing the file. A file stream
+    // keeps the blocks not yet written in stream.unwritten.
     std::mutex outputMutex;
     TsuTransferStream stream;
     int fd = -1;
@@ -226,6 +235,11 @@ public:
     std::string header(std::string_view name) const;
     bool openOutput();
     bool deliverBlock(const char* data, std::size_t size);
+    // With outputMutex held: write to the file (the system's reason kept on failure); writeOut() writes
+    // stream.unwritten.
+    bool writeAll(const char* data, std::size_t size);
+    bool writeOut();
+    void closeFile(bool removeFile); // flushes (unless removing) and closes the output file, if open
     bool prepareUpload();
     bool rewindUpload(std::int64_t offset);
     bool reportUploadPiece();
@@ -273,6 +287,13 @@ void TsuTransferJob::run() {
         endSilently();
         return;
     }
+    // The last blocks go to the file now: a failure to store them fails the transfer.
+    {
+        std::lock_guard lock(outputMutex);
+        const std::string earlier = lastError; // what broke the transfer first is what it reports
+        if (fd >= 0 && !stream.unwritten.empty() && !writeOut() && !earlier.empty())
+            lastError = earlier;
+    }
     // Success: a good status and, when a size was announced and a stream exists, all of it.
     const int status = statusCode;
     bool ok = (status == 200 || status == 206) && lastError.empty() && !handlerFailed;
@@ -289,15 +310,7 @@ void TsuTransferJob::run() {
 }
 
 void TsuTransferJob::endSilently() {
-    {
-        std::lock_guard lock(outputMutex);
-        if (fd >= 0) {
-            ::close(fd);
-            fd = -1;
-            if (deletePartial && fileCreated)
-                ::unlink(outputFileName.c_str());
-        }
-    }
+    closeFile(deletePartial);
     if (discarded)
         return;
     // Tell the component that this transfer is over, without any outcome handler.
@@ -460,7 +473,8 @@ void TsuTransferJob::runHttp(const TsuURLParts& parts) {
         ignoreCertificateDates(curl);
 
     curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(connectLimitMs));
-    curl_easy_setopt(curl, CURLOPT_BUFFERSIZE, static_cast<long>(std::clamp<std::int64_t>(bufferSize, 16384, 524288)));
+    curl_easy_setopt(curl, CURLOPT_BUFFERSIZE,
+                     static_cast<long>(std::clamp<std::int64_t>(bufferSize, receiveBufferBytes, 524288)));
     curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, &TsuTransferJob::onHeader);
     curl_easy_setopt(curl, CURLOPT_HEADERDATA, this);
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &TsuTransferJob::onWrite);
@@ -687,6 +701,7 @@ bool TsuTransferJob::openOutput() {
         }
         fd = opened;
         fileCreated = true;
+        stream.unwritten.reserve(fileWriteBytes);
         stream.path = outputFileName;
         stream.offset = startPosition;
         stream.length = startPosition;
@@ -709,18 +724,13 @@ bool TsuTransferJob::deliverBlock(const char* data, std::size_t size) {
         if (discarded)
             return false;
         if (fd >= 0) {
-            std::size_t written = 0;
-            while (written < length) {
-                const ssize_t n = ::write(fd, block + written, length - written);
-                if (n < 0 && errno == EINTR)
-                    continue;
-                if (n <= 0) {
-                    // write() answers 0 only when nothing more fits.
-                    storeError = std::strerror(n < 0 ? errno : ENOSPC);
-                    lastError = "Writing " + outputFileName + " failed: " + storeError;
+            if (stream.unwritten.empty() && length >= fileWriteBytes) {
+                if (!writeAll(block, length))
                     return false;
-                }
-                written += static_cast<std::size_t>(n);
+            } else {
+                stream.unwritten.append(block, length);
+                if (stream.unwritten.size() >= fileWriteBytes && !writeOut())
+                    return false;
             }
         } else {
             stream.memory.append(block, length);
@@ -749,6 +759,43 @@ bool TsuTransferJob::deliverBlock(const char* data, std::size_t size) {
             return false;
     }
     return true;
+}
+
+bool TsuTransferJob::writeAll(const char* data, std::size_t size) {
+    std::size_t written = 0;
+    while (written < size) {
+        const ssize_t n = ::write(fd, data + written, size - written);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            // write() answers 0 only when nothing more fits.
+            storeError = std::strerror(n < 0 ? errno : ENOSPC);
+            lastError = "Writing " + outputFileName + " failed: " + storeError;
+            return false;
+        }
+        written += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+bool TsuTransferJob::writeOut() {
+    if (!writeAll(stream.unwritten.data(), stream.unwritten.size()))
+        return false;
+    stream.unwritten.clear();
+    return true;
+}
+
+void TsuTransferJob::closeFile(bool removeFile) {
+    std::lock_guard lock(outputMutex);
+    if (fd < 0)
+        return;
+    if (!removeFile)
+        writeOut();
+    stream.unwritten.clear();
+    ::close(fd);
+    fd = -1;
+    if (removeFile && fileCreated)
+        ::unlink(outputFileName.c_str());
 }
 
 bool TsuTransferJob::prepareUpload() {
@@ -1099,15 +1146,7 @@ void TsuCustomHTTP::StopTransfer(bool deletePartialFile, bool hard) {
     stopped->discarded = true;
     stopped->stopRequested = true;
     stopped->channel->close();
-    {
-        std::lock_guard lock(stopped->outputMutex);
-        if (stopped->fd >= 0) {
-            ::close(stopped->fd);
-            stopped->fd = -1;
-            if (deletePartialFile && stopped->fileCreated)
-                ::unlink(stopped->outputFileName.c_str());
-        }
-    }
+    stopped->closeFile(deletePartialFile);
     active = false;
     busy = false;
 }
@@ -1122,26 +1161,14 @@ void TsuCustomHTTP::finishJob(TsuTransferJob* finished) {
     busy = false;
     if (finished->stopping()) {
         // Stopped after the worker had finished: still no outcome, as for any stop.
-        std::lock_guard lock(finished->outputMutex);
-        if (finished->fd >= 0) {
-            ::close(finished->fd);
-            finished->fd = -1;
-            if (finished->deletePartial && finished->fileCreated)
-                ::unlink(finished->outputFileName.c_str());
-        }
+        finished->closeFile(finished->deletePartial);
         active = false;
         return;
     }
     if (finished->handlerFailed)
         reportHandlerError(*this, finished->handlerError);
 
-    auto closeOutput = [finished] {
-        std::lock_guard lock(finished->outputMutex);
-        if (finished->fd >= 0) {
-            ::close(finished->fd);
-            finished->fd = -1;
-        }
-    };
+    auto closeOutput = [finished] { finished->closeFile(false); };
     auto run = [&](auto&& handler) {
         try {
             handler();

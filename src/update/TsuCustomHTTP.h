@@ -39,7 +39,8 @@ public:
     const std::string& data() const { return memory; }
     std::int64_t size() const { return length; }
     std::int64_t position() const { return offset; }
-    // The whole content (read back from the file for a file stream; "" when it cannot be read).
+    // The whole content (for a file stream, read back from the file, with the bytes not yet written to it;
+    // "" when it cannot be read).
     std::string readAll() const;
 
 private:
@@ -47,6 +48,7 @@ private:
     friend class TsuCustomHTTP;
     std::string path;
     std::string memory;
+    std::string unwritten; // a file stream's latest bytes, not yet written to the file
     std::int64_t length = 0;
     std::int64_t offset = 0;
 };

@@ -68,6 +68,7 @@ void futexWakeAll(std::atomic<int>& word) {
 TsuMainThreadChannel::TsuMainThreadChannel(TsuThreadWindow* window) : window(window) {}
 
 bool TsuMainThreadChannel::call(Function function, void* context) {
+    const auto started = Clock::now();
     const bool shared = sharing.load(std::memory_order_relaxed);
     if (shared) {
         const int processor = mainProcessor.load(std::memory_order_relaxed);
@@ -115,34 +116,65 @@ bool TsuMainThreadChannel::call(Function function, void* context) {
         now = state.load(std::memory_order_seq_cst);
     }
     state.store(Idle, std::memory_order_relaxed);
-    judgeMode(!shared && !spun);
+    const std::int64_t callNs = std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - started).count();
+    judgeMode(callNs + (!shared && !spun ? WorkerSpinNs : 0));
     return now == Done;
 }
 
-void TsuMainThreadChannel::judgeMode(bool workerMissed) {
-    if (sharing.load(std::memory_order_relaxed)) {
-        if (--shareCallsLeft > 0)
-            return;
-        // Try spinning again.
-        unbindWorker();
-        sharing.store(false, std::memory_order_relaxed);
-        windowCalls = windowMisses = 0;
-        mainMisses.store(0, std::memory_order_relaxed);
-        return;
+TsuHandOffJudge::Mode TsuHandOffJudge::judge(std::int64_t costNs) {
+    const std::int64_t other = lastCost[1 - current];
+    lastCost[current] = costNs;
+    if (tryingMode) {
+        tryingMode = false;
+        if (other >= 0 && costNs > other) {
+            // The try lost: back to the other mode, and the next try waits twice as long.
+            tryCalls = std::min(tryCalls * 2, MaxTryCalls);
+            switchMode();
+        } else {
+            tryCalls = TryCalls;
+        }
+        return current;
     }
-    windowMisses += workerMissed ? 1 : 0;
-    if (++windowCalls < ModeWindow)
-        return;
-    const int misses = windowMisses + mainMisses.exchange(0, std::memory_order_relaxed);
-    windowCalls = windowMisses = 0;
-    if (misses <= ModeMissLimit) {
-        shareCalls = ShareCalls;
-        return;
+    callsInMode += Window;
+    spentInMode += costNs * Window;
+    // Spinning in vain takes processor time from everything else: a dear spell of it is ended sooner.
+    const bool spunLong = current == Spinning && spentInMode >= tryCalls * TryNsPerCall;
+    if (other < 0 || callsInMode >= tryCalls || spunLong || costNs > 2 * other + MarginNs) {
+        switchMode();
+        tryingMode = true;
     }
-    // Share a processor (bound at the next call); each failed try of spinning doubles the sharing time.
-    shareCallsLeft = shareCalls;
-    shareCalls = std::min(shareCalls * 2, MaxShareCalls);
-    sharing.store(true, std::memory_order_relaxed);
+    return current;
+}
+
+bool TsuHandOffJudge::hopeless(std::int64_t spentNs) const {
+    const std::int64_t other = lastCost[1 - current];
+    return tryingMode && other >= 0 && spentNs > (2 * other + MarginNs) * Window;
+}
+
+void TsuHandOffJudge::switchMode() {
+    current = current == Spinning ? Sharing : Spinning;
+    callsInMode = 0;
+    spentInMode = 0;
+}
+
+void TsuMainThreadChannel::judgeMode(std::int64_t callNs) {
+    // The hand-offs' delay (the calls' time less the handlers') and the processor time spun in vain.
+    windowNs += callNs;
+    auto spent = [this] {
+        return std::max<std::int64_t>(windowNs - handlerNs.load(std::memory_order_relaxed), 0) +
+               mainSpunNs.load(std::memory_order_relaxed);
+    };
+    if (++windowCalls < ModeWindow && !(judge.trying() && judge.hopeless(spent())))
+        return;
+    const std::int64_t handlers = handlerNs.exchange(0, std::memory_order_relaxed);
+    const std::int64_t spun = mainSpunNs.exchange(0, std::memory_order_relaxed);
+    const std::int64_t cost = (std::max<std::int64_t>(windowNs - handlers, 0) + spun) / windowCalls;
+    windowCalls = 0;
+    windowNs = 0;
+    const bool share = judge.judge(cost) == TsuHandOffJudge::Sharing;
+    if (!share)
+        unbindWorker(); // a sharing worker is bound at its next call
+    sharing.store(share, std::memory_order_relaxed);
 }
 
 void TsuMainThreadChannel::bindWorker(int processor) {
@@ -217,7 +249,11 @@ void TsuThreadWindow::serve(const std::shared_ptr<TsuMainThreadChannel>& channel
             channel->listen.store(Channel::NotListening, std::memory_order_release);
             return; // cancelled
         }
+        const auto handlerStart = Clock::now();
         channel->pendingFunction(channel->pendingContext);
+        channel->handlerNs.fetch_add(
+            std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - handlerStart).count(),
+            std::memory_order_relaxed);
         channel->mainProcessor.store(sched_getcpu(), std::memory_order_relaxed);
         // Listen for the next call before the worker learns that this one returned, so it can hand the
         // next one over directly.
@@ -234,7 +270,7 @@ void TsuThreadWindow::serve(const std::shared_ptr<TsuMainThreadChannel>& channel
         if (!channel->sharing.load(std::memory_order_relaxed) &&
             !spinFor([&] { return channel->listen.load(std::memory_order_acquire) != Channel::Listening; },
                      Channel::MainSpinNs))
-            channel->mainMisses.fetch_add(1, std::memory_order_relaxed);
+            channel->mainSpunNs.fetch_add(Channel::MainSpinNs, std::memory_order_relaxed);
         const auto listenUntil = Clock::now() + std::chrono::microseconds(ListenMicroseconds);
         for (;;) {
             int expected = Channel::Listening;

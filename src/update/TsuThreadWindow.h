@@ -15,16 +15,16 @@
 // for the next call and serves one channel at most ChainMilliseconds in a row, so its other events are never
 // held up noticeably.
 //
-// How each side waits depends on what the machine offers, and the worker judges it every ModeWindow calls:
+// How each side waits depends on what the machine offers:
 // - spinning: with a processor free for each side, both spin briefly (WorkerSpinNs, MainSpinNs) before they
 //   sleep, so a block costs no thread wake-up at all; waking a thread on an idle processor costs more than a
 //   block's whole work, on a virtual machine many times more.
-// - sharing: when spins keep failing (more than ModeMissLimit misses in a window: the machine is busy, or the
-//   calls come too slowly), nobody spins and the worker binds itself to the processor the main thread runs
-//   on. Only one of the two runs at a time anyway, so they lose nothing by sharing one processor, and each
-//   hand-off is a plain switch between two threads there instead of a wake-up across processors. After
-//   ShareCalls calls the worker unbinds and tries spinning again; while that keeps failing, it waits twice
-//   as long each time before the next try, up to MaxShareCalls.
+// - sharing: nobody spins and the worker binds itself to the processor the main thread runs on. Only one of
+//   the two runs at a time anyway, so they lose nothing by sharing one processor, and each hand-off is a
+//   plain switch between two threads there instead of a wake-up across processors. When the machine is busy,
+//   spinning only takes processor time from the thread spun for.
+// The worker judges the mode by what it costs (TsuHandOffJudge), over every ModeWindow calls: the time a call
+// took beyond its handler's own time (the hand-off's delay), plus the processor time both sides spun in vain.
 
 #include <QObject>
 
@@ -38,6 +38,41 @@
 namespace qarvia::update {
 
 class TsuThreadWindow;
+
+// Chooses between spinning and sharing from what each cost per call: it starts sharing (whose worst case
+// costs least) and tries spinning for one window, keeps the cheaper mode, switches at once when the current
+// one costs more than twice what the other cost when last seen (and MarginNs more), and tries the other for
+// one window after TryCalls calls in the same mode, or, spinning, sooner when those cost more than
+// TryNsPerCall each (what sharing cost when last seen may no longer hold); a try that loses doubles that
+// time, up to MaxTryCalls.
+// A try is cut short as soon as it cost more than a window of the other mode would twice over: spinning on
+// a busy machine can cost a hundred times what sharing does.
+class TsuHandOffJudge {
+public:
+    enum Mode { Spinning, Sharing };
+    static constexpr int Window = 64; // calls per judgement
+    static constexpr int TryCalls = 4096;
+    static constexpr int MaxTryCalls = 65536;
+    static constexpr std::int64_t MarginNs = 1000;
+    static constexpr std::int64_t TryNsPerCall = 4000;
+
+    Mode mode() const { return current; }
+    // What one window in mode() cost per call (nanoseconds); answers the mode for the next window.
+    Mode judge(std::int64_t costNs);
+    // Whether the window under way tries a mode, and whether that try, having cost `spentNs` so far, is
+    // lost already (judge it now).
+    bool trying() const { return tryingMode; }
+    bool hopeless(std::int64_t spentNs) const;
+
+private:
+    void switchMode();
+    Mode current = Sharing;
+    std::int64_t lastCost[2] = {-1, -1}; // by mode; -1 = not seen yet
+    bool tryingMode = false;             // the window under way tries the mode switched to
+    int callsInMode = 0;
+    std::int64_t spentInMode = 0; // what those calls cost
+    int tryCalls = TryCalls;      // calls in one mode before trying the other
+};
 
 class TsuMainThreadChannel : public std::enable_shared_from_this<TsuMainThreadChannel> {
 public:
@@ -63,13 +98,12 @@ public:
     bool isClosed() const;
 
     // Longest spin of the worker waiting for a call to return, and of the main thread waiting for the next
-    // call, in nanoseconds; and the judgement of the two modes (see above).
-    static constexpr std::int64_t WorkerSpinNs = 20000;
-    static constexpr std::int64_t MainSpinNs = 20000;
-    static constexpr int ModeWindow = 64;
-    static constexpr int ModeMissLimit = 16;
-    static constexpr int ShareCalls = 4096;
-    static constexpr int MaxShareCalls = 65536;
+    // call, in nanoseconds: the worker outlasts a wake-up of the main thread across processors (tens of
+    // microseconds on a virtual machine), the main thread a transfer's write and receive of 256 KiB after a
+    // run of blocks. The mode is judged every ModeWindow calls (see above).
+    static constexpr std::int64_t WorkerSpinNs = 60000;
+    static constexpr std::int64_t MainSpinNs = 100000;
+    static constexpr int ModeWindow = TsuHandOffJudge::Window;
 
 private:
     friend class TsuThreadWindow;
@@ -79,17 +113,20 @@ private:
     std::atomic<int> state{Idle};
     std::atomic<int> listen{NotListening};
     std::atomic<bool> workerSleeping{false};
-    std::atomic<bool> sharing{false};   // written by the worker: nobody spins, the worker is bound
+    // Written by the worker: nobody spins, the worker is bound (as the judge starts).
+    std::atomic<bool> sharing{TsuHandOffJudge{}.mode() == TsuHandOffJudge::Sharing};
     std::atomic<int> mainProcessor{-1}; // where the main thread ran the last call
-    std::atomic<int> mainMisses{0};     // the main thread's failed spins since the worker last judged
+    // Written by the main thread, taken by the worker when it judges: the time spent in handlers, and spun
+    // in vain waiting for the next call (nanoseconds).
+    std::atomic<std::int64_t> handlerNs{0};
+    std::atomic<std::int64_t> mainSpunNs{0};
     // The worker's own bookkeeping.
-    void judgeMode(bool workerMissed);
+    void judgeMode(std::int64_t callNs);
     void bindWorker(int processor);
     void unbindWorker();
+    TsuHandOffJudge judge;
     int windowCalls = 0;
-    int windowMisses = 0;
-    int shareCallsLeft = 0;
-    int shareCalls = ShareCalls; // the next sharing time
+    std::int64_t windowNs = 0; // the calls' time in this window, and the worker's vain spins
     int boundProcessor = -1;
     bool haveWorkerMask = false;
     cpu_set_t workerMask{}; // the worker's own processors, restored when it unbinds

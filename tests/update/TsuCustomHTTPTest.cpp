@@ -258,8 +258,12 @@ TEST_F(TransferTest, LargeFileReportsEveryBlockWhileTheWorkerWaits) {
     std::int64_t previous = 0;
     int lastPercent = -1;
     bool consistent = true;
+    bool readable = true;
     http.OnProgress = [&](const TsuHTTPProgress& p) {
         ++reports;
+        // The file is written in larger pieces than the blocks: a reader still gets every block reported.
+        if (reports % 150 == 1)
+            readable = readable && p.Stream->readAll() == content.substr(0, std::size_t(p.BytesRead));
         // The worker waits: nothing moved since this block was written.
         consistent = consistent && p.BytesRead == http.Downloaded() && p.Stream->size() == p.BytesRead &&
                      p.BytesRead - previous == std::min<std::int64_t>(4096, std::int64_t(size) - previous) &&
@@ -271,6 +275,7 @@ TEST_F(TransferTest, LargeFileReportsEveryBlockWhileTheWorkerWaits) {
     const std::string output = (dir / "big.bin").string();
     EXPECT_EQ(fetch(server.url("/big.bin"), output), "done");
     EXPECT_TRUE(consistent);
+    EXPECT_TRUE(readable);
     EXPECT_EQ(reports, int((size + 4095) / 4096));
     EXPECT_EQ(lastPercent, 100);
     EXPECT_EQ(totalBytes, std::int64_t(size));
@@ -296,16 +301,18 @@ TEST_F(TransferTest, LargeFileReportsEveryBlockWhileTheWorkerWaits) {
 }
 
 TEST_F(TransferTest, SoftAndHardStopsInTheMiddle) {
-    for (const bool hard : {false, true}) {
-        SCOPED_TRACE(hard ? "hard" : "soft");
+    for (const auto& [hard, keep] : {std::pair{false, false}, {true, false}, {false, true}, {true, true}}) {
+        SCOPED_TRACE(std::string(hard ? "hard" : "soft") + (keep ? ", file kept" : ""));
         const std::string content = patternBody(200000);
         ScriptedServer server({Step::slowDrip(response("200 OK", content), 8192, std::chrono::milliseconds(5))});
         const std::string output = (dir / "partial.bin").string();
         int reports = 0;
         int reportsAfterStop = 0;
+        std::int64_t reported = 0;
         bool stopped = false;
-        http.OnProgress = [&](const TsuHTTPProgress&) {
+        http.OnProgress = [&](const TsuHTTPProgress& p) {
             ++reports;
+            reported = p.BytesRead;
             if (stopped)
                 ++reportsAfterStop;
         };
@@ -315,7 +322,7 @@ TEST_F(TransferTest, SoftAndHardStopsInTheMiddle) {
         ASSERT_TRUE(http.StartTransfer());
         ASSERT_TRUE(processEventsUntil([&] { return reports >= 3; }));
         EXPECT_TRUE(fs::exists(output));
-        http.StopTransfer(true, hard);
+        http.StopTransfer(!keep, hard);
         stopped = true;
         if (hard) {
             EXPECT_FALSE(http.Active());
@@ -325,7 +332,15 @@ TEST_F(TransferTest, SoftAndHardStopsInTheMiddle) {
         processEventsUntil([] { return false; }, 300);
         EXPECT_TRUE(outcomes.empty());
         EXPECT_EQ(reportsAfterStop, 0);
-        EXPECT_FALSE(fs::exists(output));
+        if (!keep) {
+            EXPECT_FALSE(fs::exists(output));
+            continue;
+        }
+        // A kept partial file holds at least every block reported, and nothing but the body's start.
+        std::ifstream in(output, std::ios::binary);
+        const std::string kept{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+        EXPECT_GE(std::int64_t(kept.size()), reported);
+        EXPECT_EQ(kept, content.substr(0, kept.size()));
     }
 }
 
@@ -789,6 +804,76 @@ TEST(MainThreadChannelTest, SlowHandlersBindTheWorkerToTheMainThreadsProcessor) 
     EXPECT_GE(followed, (calls - 2 * TsuMainThreadChannel::ModeWindow) * 9 / 10);
     channel->close();
     TsuThreadWindow::release();
+}
+
+TEST(HandOffJudgeTest, SettlesOnTheCheaperModeKeepsTryingTheOtherAndFollowsAChange) {
+    using Judge = TsuHandOffJudge;
+    struct Machine {
+        const char* name;
+        std::int64_t spinningNs, sharingNs;
+        Judge::Mode cheaper;
+    };
+    for (const Machine& m : {Machine{"a processor free for each side", 800, 4000, Judge::Spinning},
+                             Machine{"busy", 45000, 4000, Judge::Sharing}}) {
+        SCOPED_TRACE(m.name);
+        Judge judge;
+        std::vector<int> dearWindows; // windows run in the dearer mode after the first try
+        constexpr int windows = 5000;
+        for (int w = 0; w < windows; ++w) {
+            if (w >= 2 && judge.mode() != m.cheaper)
+                dearWindows.push_back(w);
+            judge.judge(judge.mode() == Judge::Spinning ? m.spinningNs : m.sharingNs);
+            if (w == 1) {
+                EXPECT_EQ(judge.mode(), m.cheaper);
+            }
+        }
+        // The dearer mode is tried one window at a time, ever less often, but never given up.
+        EXPECT_LT(dearWindows.size(), std::size_t(windows / 100));
+        ASSERT_FALSE(dearWindows.empty());
+        int gap = dearWindows.front();
+        for (std::size_t i = 1; i < dearWindows.size(); ++i) {
+            EXPECT_GT(dearWindows[i] - dearWindows[i - 1], 1);
+            gap = std::max(gap, dearWindows[i] - dearWindows[i - 1]);
+        }
+        EXPECT_LE(gap, Judge::MaxTryCalls / Judge::Window + 1);
+    }
+
+    // Spinning grows dear (another program took the second processor): sharing at once, and back once
+    // spinning is cheap again and its turn to be tried came. A try of spinning that already cost more than
+    // two windows of sharing is lost before its window ends.
+    Judge judge;
+    std::int64_t spinningNs = 800;
+    auto next = [&] { return judge.judge(judge.mode() == Judge::Spinning ? spinningNs : 4000); };
+    next();
+    ASSERT_EQ(next(), Judge::Spinning);
+    next();
+    spinningNs = 45000;
+    EXPECT_EQ(next(), Judge::Sharing);
+    EXPECT_EQ(next(), Judge::Sharing);
+    int windows = 0;
+    while (next() == Judge::Sharing && windows < 10000)
+        ++windows;
+    ASSERT_TRUE(judge.trying());
+    EXPECT_FALSE(judge.hopeless(2 * 4000 * Judge::Window));
+    EXPECT_TRUE(judge.hopeless(3 * 4000 * Judge::Window));
+    spinningNs = 800;
+    EXPECT_LE(windows, Judge::TryCalls / Judge::Window + 1);
+    for (int w = 0; w < Judge::TryCalls / Judge::Window - 1; ++w)
+        EXPECT_EQ(next(), Judge::Spinning);
+    EXPECT_FALSE(judge.trying());
+    EXPECT_FALSE(judge.hopeless(100 * 4000 * Judge::Window));
+
+    // Both modes were dear at the start; spinning was cheap and grows dear again: sharing is tried again long
+    // before TryCalls calls at that cost have passed.
+    Judge stale;
+    stale.judge(240000);
+    ASSERT_EQ(stale.judge(2800), Judge::Spinning);
+    windows = 0;
+    while (stale.judge(240000) == Judge::Spinning && windows < Judge::TryCalls / Judge::Window)
+        ++windows;
+    EXPECT_LT(windows, 3);
+    EXPECT_EQ(stale.judge(5000), Judge::Sharing);
+    EXPECT_EQ(stale.judge(5000), Judge::Sharing);
 }
 
 } // namespace
