@@ -37,6 +37,7 @@
 #include <stdexcept>
 #include <string>
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <map>
 #include <thread>
@@ -206,10 +207,11 @@ public:
         if (state.thread_index() == 0)
             start = server->cpuMicroseconds();
     }
-    void report() {
+    // `perIteration`: the requests one iteration of the case makes.
+    void report(int perIteration = 1) {
         if (state.thread_index() != 0 || state.iterations() == 0)
             return;
-        double requests = static_cast<double>(state.iterations()) * state.threads();
+        double requests = static_cast<double>(state.iterations()) * state.threads() * perIteration;
         double perRequest = (server->cpuMicroseconds() - start) / requests;
         state.counters["server_cpu_us"] = perRequest;
         if (perRequest > 0)
@@ -221,85 +223,61 @@ private:
     double start = 0;
 };
 
-// As the ranking page prepares and makes every request.
-void postAsRankingPage(qarvia::http::THttpClient& client, const std::string& url, std::string& answer) {
-    client.Request.Referer = "http://127.0.0.1/";
-    client.Request.UserAgent = UserAgent;
-    client.Request.Accept = Accept;
-    client.Request.CustomHeaders.clear();
-    client.Request.CustomHeaders.addLine("X-Requested-With:XMLHttpRequest");
-    std::vector<std::string> fields{"name=" + Name, "count=10"};
-    client.PostForm(url, fields, answer);
-}
-
-void setUpAsRankingPage(qarvia::http::THttpClient& client) {
-    // The ranking tab's settings (RankingPage): every wait of the exchange has a limit.
-    client.ReadTimeout = 30000;
-    client.ConnectTimeout = 15000;
-    client.ExchangeTimeout = 60000;
-}
-
-void PostFormQarvia(benchmark::State& state) {
-    const std::string url = server->url();
-    qarvia::http::THttpClient client;
-    setUpAsRankingPage(client);
-    std::size_t bytes = 0;
-    ServerCpu serverCpu(state);
-    for (auto _ : state) {
-        std::string answer;
-        postAsRankingPage(client, url, answer);
-        if (answer != AnswerBody) {
-            state.SkipWithError("wrong answer");
-            break;
-        }
-        bytes += answer.size();
+// THttpClient set up as the ranking tab sets it up (RankingPage), every request prepared as the tab does.
+class QarviaPoster {
+public:
+    explicit QarviaPoster(std::string url) : url(std::move(url)) {
+        // Every wait of the exchange has a limit.
+        client.ReadTimeout = 30000;
+        client.ConnectTimeout = 15000;
+        client.ExchangeTimeout = 60000;
     }
-    serverCpu.report();
-    state.SetItemsProcessed(state.iterations());
-    state.SetBytesProcessed(static_cast<std::int64_t>(bytes));
-}
-
-// The client's own work per request, without the network: the same requests, answered from memory.
-void PostFormQarviaInMemory(benchmark::State& state) {
-    qarvia::http::THttpClient client;
-    setUpAsRankingPage(client);
-    client.setConnector(
-        [](const std::string&, int, int) { return std::make_unique<qarvia::http::THttpMemoryStream>(Reply); });
-    const std::string url = server->url();
-    for (auto _ : state) {
+    // One search; false when the answer is not the one the server sends.
+    bool post() {
+        client.Request.Referer = "http://127.0.0.1/";
+        client.Request.UserAgent = UserAgent;
+        client.Request.Accept = Accept;
+        client.Request.CustomHeaders.clear();
+        client.Request.CustomHeaders.addLine("X-Requested-With:XMLHttpRequest");
+        std::vector<std::string> fields{"name=" + Name, "count=10"};
         std::string answer;
-        postAsRankingPage(client, url, answer);
-        if (answer != AnswerBody) {
-            state.SkipWithError("wrong answer");
-            break;
-        }
+        client.PostForm(url, fields, answer);
+        return answer == AnswerBody;
     }
-    state.SetItemsProcessed(state.iterations());
-}
+    qarvia::http::THttpClient client;
+
+private:
+    std::string url;
+};
 
 std::size_t collect(char* data, std::size_t size, std::size_t count, void* sink) {
     static_cast<std::string*>(sink)->append(data, size * count);
     return size * count;
 }
 
-void PostFormLibcurl(benchmark::State& state) {
-    const std::string url = server->url();
-    CURL* curl = curl_easy_init();
-    curl_slist* headers = nullptr;
-    for (const std::string& line : {std::string("Content-Type: application/x-www-form-urlencoded"),
-                                    std::string("X-Requested-With:XMLHttpRequest"), "Accept: " + Accept,
-                                    std::string("Referer: http://127.0.0.1/"), "User-Agent: " + UserAgent})
-        headers = curl_slist_append(headers, line.c_str());
-    std::string answer;
-    curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
-    curl_easy_setopt(curl, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_1_0);
-    curl_easy_setopt(curl, CURLOPT_FORBID_REUSE, 1L);
-    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, collect);
-    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &answer);
-    std::size_t bytes = 0;
-    ServerCpu serverCpu(state);
-    for (auto _ : state) {
+// libcurl's easy interface making the same requests, each on a fresh connection.
+class CurlPoster {
+public:
+    explicit CurlPoster(const std::string& url) {
+        for (const std::string& line : {std::string("Content-Type: application/x-www-form-urlencoded"),
+                                        std::string("X-Requested-With:XMLHttpRequest"), "Accept: " + Accept,
+                                        std::string("Referer: http://127.0.0.1/"), "User-Agent: " + UserAgent})
+            headers = curl_slist_append(headers, line.c_str());
+        curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+        curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
+        curl_easy_setopt(curl, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_1_0);
+        curl_easy_setopt(curl, CURLOPT_FORBID_REUSE, 1L);
+        curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, collect);
+        curl_easy_setopt(curl, CURLOPT_WRITEDATA, &answer);
+    }
+    ~CurlPoster() {
+        curl_slist_free_all(headers);
+        curl_easy_cleanup(curl);
+    }
+    CurlPoster(const CurlPoster&) = delete;
+    CurlPoster& operator=(const CurlPoster&) = delete;
+
+    bool post() {
         // The same fields, encoded per request as PostForm does.
         char* name = curl_easy_escape(curl, Name.data(), static_cast<int>(Name.size()));
         std::string body = std::string("name=") + name + "&count=10&";
@@ -310,17 +288,87 @@ void PostFormLibcurl(benchmark::State& state) {
         CURLcode code = curl_easy_perform(curl);
         long status = 0;
         curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
-        if (code != CURLE_OK || status != 200 || answer != AnswerBody) {
-            state.SkipWithError("libcurl request failed");
+        return code == CURLE_OK && status == 200 && answer == AnswerBody;
+    }
+
+private:
+    CURL* curl = curl_easy_init();
+    curl_slist* headers = nullptr;
+    std::string answer;
+};
+
+template <class Poster> void PostFormOneClient(benchmark::State& state) {
+    Poster poster(server->url());
+    ServerCpu serverCpu(state);
+    for (auto _ : state) {
+        if (!poster.post()) {
+            state.SkipWithError("wrong answer");
             break;
         }
-        bytes += answer.size();
     }
-    curl_slist_free_all(headers);
-    curl_easy_cleanup(curl);
     serverCpu.report();
     state.SetItemsProcessed(state.iterations());
-    state.SetBytesProcessed(static_cast<std::int64_t>(bytes));
+}
+
+double threadCpuSeconds() {
+    timespec used{};
+    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &used);
+    return static_cast<double>(used.tv_sec) + static_cast<double>(used.tv_nsec) / 1e9;
+}
+
+// The two clients in turns of 32 requests each, so that a burst of load elsewhere on the machine falls on
+// both alike: each client's rate and CPU time per request are taken over its own turns only. The client
+// that goes first changes every turn.
+void PostFormTurns(benchmark::State& state) {
+    constexpr int turn = 32;
+    QarviaPoster qarvia(server->url());
+    CurlPoster curl(server->url());
+    double wall[2] = {}, cpu[2] = {};
+    std::int64_t requests[2] = {};
+    ServerCpu serverCpu(state);
+    int first = 0;
+    for (auto _ : state) {
+        for (int k = 0; k < 2; ++k) {
+            const int who = (first + k) % 2;
+            const auto startWall = std::chrono::steady_clock::now();
+            const double startCpu = threadCpuSeconds();
+            for (int i = 0; i < turn; ++i) {
+                if (!(who == 0 ? qarvia.post() : curl.post())) {
+                    state.SkipWithError("wrong answer");
+                    return;
+                }
+            }
+            wall[who] += std::chrono::duration<double>(std::chrono::steady_clock::now() - startWall).count();
+            cpu[who] += threadCpuSeconds() - startCpu;
+            requests[who] += turn;
+        }
+        first ^= 1;
+    }
+    serverCpu.report(2 * turn);
+    if (requests[0] == 0 || wall[0] <= 0 || wall[1] <= 0)
+        return;
+    const double qarviaRate = static_cast<double>(requests[0]) / wall[0];
+    const double curlRate = static_cast<double>(requests[1]) / wall[1];
+    state.counters["qarvia"] = benchmark::Counter(qarviaRate);
+    state.counters["libcurl"] = benchmark::Counter(curlRate);
+    state.counters["ratio"] = qarviaRate / curlRate;
+    state.counters["qarvia_cpu_us"] = cpu[0] * 1e6 / static_cast<double>(requests[0]);
+    state.counters["libcurl_cpu_us"] = cpu[1] * 1e6 / static_cast<double>(requests[1]);
+    state.SetItemsProcessed(state.iterations() * 2 * turn);
+}
+
+// The client's own work per request, without the network: the same requests, answered from memory.
+void PostFormQarviaInMemory(benchmark::State& state) {
+    QarviaPoster qarvia(server->url());
+    qarvia.client.setConnector(
+        [](const std::string&, int, int) { return std::make_unique<qarvia::http::THttpMemoryStream>(Reply); });
+    for (auto _ : state) {
+        if (!qarvia.post()) {
+            state.SkipWithError("wrong answer");
+            break;
+        }
+    }
+    state.SetItemsProcessed(state.iterations());
 }
 
 // The server alone: a blocking socket that sends one fixed request (the bytes PostForm writes) and reads the
@@ -372,48 +420,55 @@ public:
             if (run.error_occurred || !(single || median))
                 continue;
             Figures& figures = cases[run.run_name.function_name];
-            figures.rate = counter(run, "items_per_second");
-            figures.cpuMicroseconds = run.GetAdjustedCPUTime() * timeUnitMicroseconds(run.time_unit);
-            figures.serverCapacity = counter(run, "server_capacity");
+            for (const auto& [name, counter] : run.counters)
+                figures[name] = counter.value;
+            figures["cpu_us"] = run.GetAdjustedCPUTime() * microsecondsPer(run.time_unit);
         }
     }
     void Finalize() override {
         ConsoleReporter::Finalize();
-        auto qarvia = cases.find("PostForm/qarvia");
-        auto curl = cases.find("PostForm/libcurl");
-        if (qarvia == cases.end() || curl == cases.end() || curl->second.rate <= 0 || curl->second.cpuMicroseconds <= 0)
-            return;
-        const Figures& q = qarvia->second;
-        const Figures& c = curl->second;
-        std::printf("\nqarvia / libcurl: %.2fx the requests per second (%.1fk/s against %.1fk/s); CPU time per "
-                    "request %.1f us against %.1f us (%.2fx)\n",
-                    q.rate / c.rate, q.rate / 1e3, c.rate / 1e3, q.cpuMicroseconds, c.cpuMicroseconds,
-                    q.cpuMicroseconds / c.cpuMicroseconds);
+        double faster = 0;
+        if (const Figures* turns = find("PostForm/qarvia-and-libcurl-in-turns")) {
+            std::printf("\nin turns:   qarvia %.2fx libcurl's requests per second (%.1fk/s against %.1fk/s); CPU time "
+                        "per request %.1f us against %.1f us\n",
+                        value(*turns, "ratio"), value(*turns, "qarvia") / 1e3, value(*turns, "libcurl") / 1e3,
+                        value(*turns, "qarvia_cpu_us"), value(*turns, "libcurl_cpu_us"));
+            faster = std::max(value(*turns, "qarvia"), value(*turns, "libcurl"));
+        }
+        const Figures* qarvia = find("PostForm/qarvia");
+        const Figures* curl = find("PostForm/libcurl");
+        if (qarvia && curl && value(*curl, "items_per_second") > 0) {
+            double q = value(*qarvia, "items_per_second"), c = value(*curl, "items_per_second");
+            std::printf("separately: qarvia %.2fx libcurl's requests per second (%.1fk/s against %.1fk/s); CPU time "
+                        "per request %.1f us against %.1f us\n",
+                        q / c, q / 1e3, c / 1e3, value(*qarvia, "cpu_us"), value(*curl, "cpu_us"));
+            faster = std::max({faster, q, c});
+        }
         double lowest = 0;
         std::string where;
         for (const auto& [name, figures] : cases) {
-            if (figures.serverCapacity > 0 && (lowest == 0 || figures.serverCapacity < lowest)) {
-                lowest = figures.serverCapacity;
+            double capacity = value(figures, "server_capacity");
+            if (capacity > 0 && (lowest == 0 || capacity < lowest)) {
+                lowest = capacity;
                 where = name;
             }
         }
-        double faster = std::max(q.rate, c.rate);
-        if (lowest > 0)
-            std::printf("server: capacity %.1fk/s at the least (%s), %.2fx the faster client's rate\n", lowest / 1e3,
-                        where.c_str(), lowest / faster);
+        if (lowest > 0 && faster > 0)
+            std::printf("server:     capacity %.1fk/s at the least (%s), %.2fx the faster client's rate\n",
+                        lowest / 1e3, where.c_str(), lowest / faster);
     }
 
 private:
-    struct Figures {
-        double rate = 0;
-        double cpuMicroseconds = 0;
-        double serverCapacity = 0;
-    };
-    static double counter(const Run& run, const char* name) {
-        auto it = run.counters.find(name);
-        return it == run.counters.end() ? 0 : it->second.value;
+    using Figures = std::map<std::string, double>;
+    const Figures* find(const std::string& name) const {
+        auto it = cases.find(name);
+        return it == cases.end() ? nullptr : &it->second;
     }
-    static double timeUnitMicroseconds(benchmark::TimeUnit unit) {
+    static double value(const Figures& figures, const std::string& name) {
+        auto it = figures.find(name);
+        return it == figures.end() ? 0 : it->second;
+    }
+    static double microsecondsPer(benchmark::TimeUnit unit) {
         switch (unit) {
         case benchmark::kNanosecond:
             return 1e-3;
@@ -434,8 +489,9 @@ private:
 BENCHMARK(PostFormRaw)->Name("PostForm/raw-client")->UseRealTime()->MinTime(1.0);
 // Three raw clients at once: the rate the server kept up with while sharing two cores with them.
 BENCHMARK(PostFormRaw)->Name("PostForm/raw-clients")->UseRealTime()->MinTime(1.0)->Threads(3);
-BENCHMARK(PostFormQarvia)->Name("PostForm/qarvia")->UseRealTime()->MinTime(1.0);
-BENCHMARK(PostFormLibcurl)->Name("PostForm/libcurl")->UseRealTime()->MinTime(1.0);
+BENCHMARK(PostFormOneClient<QarviaPoster>)->Name("PostForm/qarvia")->UseRealTime()->MinTime(1.0);
+BENCHMARK(PostFormOneClient<CurlPoster>)->Name("PostForm/libcurl")->UseRealTime()->MinTime(1.0);
+BENCHMARK(PostFormTurns)->Name("PostForm/qarvia-and-libcurl-in-turns")->UseRealTime()->MinTime(2.0);
 BENCHMARK(PostFormQarviaInMemory)->Name("PostForm/qarvia-in-memory")->MinTime(0.2);
 
 int main(int argc, char** argv) {
