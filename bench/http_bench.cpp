@@ -1,10 +1,13 @@
 // http_bench: form POSTs per second on loopback, each on a fresh connection as PostForm makes it.
 //
-//   PostForm/raw-client    a bare blocking socket sending one fixed request (the bytes PostForm writes) and
-//                          reading the known answer: the least a client can do per request on this machine
-//   PostForm/raw-clients   three of them at once: a measured lower bound of what the server serves
-//   PostForm/qarvia        THttpClient::PostForm, set up as the ranking tab sets it up (its time limits too)
-//   PostForm/libcurl       libcurl's easy interface with CURLOPT_FORBID_REUSE, the same fields and headers
+//   PostForm/raw-client        a bare blocking socket sending one fixed request (the bytes PostForm writes) and
+//                              reading the known answer: the least any client does per request on this machine
+//   PostForm/raw-clients       three of them at once: a measured lower bound of what the server serves
+//   PostForm/qarvia            THttpClient::PostForm, set up as the ranking tab sets it up (its time limits too)
+//   PostForm/libcurl           libcurl's easy interface with CURLOPT_FORBID_REUSE, the same fields and headers
+//   PostForm/qarvia-and-libcurl-in-turns
+//                              the two clients in turns of 32 requests: the comparison that counts (below)
+//   PostForm/qarvia-in-memory  the client's own work per request: the same requests answered from memory
 //
 // All talk to one in-process server that answers every request with a small JSON body and "Connection:
 // close", and then closes the connection as a server that says so does. (When the server left the closing
@@ -19,9 +22,11 @@
 // two cores that the clients, the server and other programs share, so no client here can show the
 // server's capacity by load alone: server_capacity is that proof, and raw-clients a measured lower bound.
 //
-// By default the cases run five times each, taken in turns, and the last lines compare the medians: the
-// qarvia and libcurl rates (target: qarvia at least 1.5 times libcurl), their CPU time per request, and the
-// lowest server capacity seen in any case against the faster client's rate (it should be at least twice).
+// The machine is shared, and its load comes in bursts of seconds that make one case's run twice as slow as
+// the next. So every case runs five times, the runs of all cases shuffled, and the last lines compare the
+// medians: first the in-turns case, where a burst falls on both clients alike (target: qarvia at least 1.5
+// times libcurl's requests per second), then the two clients' separate cases, and the lowest server
+// capacity seen in any case against the faster client's rate (it should be at least twice that rate).
 
 #include "ranking/HttpClient.h"
 #include "ranking/HttpStream.h"
@@ -372,8 +377,8 @@ void PostFormQarviaInMemory(benchmark::State& state) {
 }
 
 // The server alone: a blocking socket that sends one fixed request (the bytes PostForm writes) and reads the
-// known answer, with nothing built, parsed or checked beyond its size. Its rate is what the server and the
-// loopback allow; a client well below it is measuring itself, not the server.
+// known answer, with nothing built, parsed or checked beyond its size. Its rate is what the server, the
+// loopback and the kernel's work for one connection allow a single client.
 void PostFormRaw(benchmark::State& state) {
     const std::string request = "POST /bang/search4role HTTP/1.0\r\nConnection: keep-alive\r\n"
                                 "Content-Type: application/x-www-form-urlencoded\r\nContent-Length: 33\r\n"
