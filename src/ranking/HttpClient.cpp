@@ -4,7 +4,10 @@
 #include "text/Ascii.h"
 
 #include <algorithm>
+#include <array>
 #include <climits>
+#include <iterator>
+#include <utility>
 
 namespace qarvia::http {
 
@@ -140,7 +143,7 @@ void THttpClient::applyIOSettings() {
 }
 
 void THttpClient::PostForm(const std::string& url, std::vector<std::string>& fields, std::string& answer) {
-    if (Request.ContentType.empty() || lowerCased(Request.ContentType) == "text/html")
+    if (Request.ContentType.empty() || sameTextIgnoringCase(Request.ContentType, "text/html"))
         Request.ContentType = "application/x-www-form-urlencoded";
     std::string body = BuildFormBody(fields);
     Disconnect();
@@ -318,8 +321,24 @@ void THttpClient::SendRequestHead() {
     // Each name below is new to the list, so its line is appended, unless the caller's own lines (which
     // come in the middle) carry it: then its value replaces that line in place, or removes it when empty.
     const THttpHeaderList& custom = Request.CustomHeaders;
+    // The names the caller's lines carry, read once (a list with more names than this is asked each time).
+    std::array<std::string_view, 8> customNames;
+    std::size_t customNameCount = 0;
+    custom.forEachName([&](std::string_view name, std::size_t) {
+        if (customNameCount < customNames.size())
+            customNames[customNameCount] = name;
+        ++customNameCount;
+    });
+    auto isCustom = [&](std::string_view name) {
+        if (customNameCount > customNames.size())
+            return custom.contains(name);
+        for (std::size_t i = 0; i < customNameCount; ++i)
+            if (sameTextIgnoringCase(customNames[i], name))
+                return true;
+        return false;
+    };
     auto put = [&](std::string_view name, std::string_view value) {
-        if (!custom.empty() && custom.contains(name))
+        if (isCustom(name))
             raw.setValue(name, value);
         else
             raw.appendValue(name, value);
@@ -417,40 +436,64 @@ void THttpClient::ReadResponseHead() {
     std::string_view version = status.size() >= 8 ? status.substr(5, 3) : std::string_view();
     Response.ResponseVersion = version == "1.1" ? pv1_1 : pv1_0;
 
+    // The fields in one pass over the lines: each takes the first line of its name, as value() finds it.
     const THttpHeaderList& headers = Response.RawHeaders;
-    Response.Location = headers.value("Location");
-    Response.Server = headers.value("Server");
-    Response.ProxyConnection = headers.value("Proxy-Connection");
-    Response.ContentRange = headers.value("Content-Range");
-    Response.WWWAuthenticate = headers.extract("WWW-Authenticate");
-    Response.ProxyAuthenticate = headers.extract("Proxy-Authenticate");
-    Response.Connection = headers.value("Connection");
-    Response.ContentVersion = headers.value("Content-Version");
-    Response.ContentEncoding = headers.value("Content-Encoding");
-    Response.ContentLanguage = headers.value("Content-Language");
-    Response.ContentType = headers.value("Content-Type");
-    std::optional<std::int64_t> length = readDecimal(headers.value("Content-Length"), 0, INT64_MAX / 2);
+    std::string contentLength, date, lastModified, expires;
+    const std::pair<std::string_view, std::string*> fields[] = {
+        {"Location", &Response.Location},
+        {"Server", &Response.Server},
+        {"Proxy-Connection", &Response.ProxyConnection},
+        {"Content-Range", &Response.ContentRange},
+        {"Connection", &Response.Connection},
+        {"Content-Version", &Response.ContentVersion},
+        {"Content-Encoding", &Response.ContentEncoding},
+        {"Content-Language", &Response.ContentLanguage},
+        {"Content-Type", &Response.ContentType},
+        {"Content-Length", &contentLength},
+        {"Date", &date},
+        {"Last-Modified", &lastModified},
+        {"Expires", &expires},
+        {"Pragma", &Response.Pragma},
+    };
+    bool found[std::size(fields)] = {};
+    headers.forEachName([&](std::string_view name, std::size_t index) {
+        if (sameTextIgnoringCase(name, "WWW-Authenticate")) {
+            Response.WWWAuthenticate.push_back(headers.valueAt(index));
+            return;
+        }
+        if (sameTextIgnoringCase(name, "Proxy-Authenticate")) {
+            Response.ProxyAuthenticate.push_back(headers.valueAt(index));
+            return;
+        }
+        for (std::size_t i = 0; i < std::size(fields); ++i) {
+            if (!found[i] && sameTextIgnoringCase(name, fields[i].first)) {
+                found[i] = true;
+                *fields[i].second = headers.valueAt(index);
+                return;
+            }
+        }
+    });
+
+    std::optional<std::int64_t> length = readDecimal(contentLength, 0, INT64_MAX / 2);
     Response.ContentLength = length.value_or(-1);
     Response.HasContentLength = length.has_value();
-    Response.Date = parseHttpDate(headers.value("Date"));
-    Response.LastModified = parseHttpDate(headers.value("Last-Modified"));
-    std::string expires = headers.value("Expires");
+    Response.Date = parseHttpDate(date);
+    Response.LastModified = parseHttpDate(lastModified);
     if (std::optional<std::int64_t> seconds = readDecimal(expires, 0, 100LL * 366 * 24 * 3600))
         Response.Expires =
             std::chrono::floor<std::chrono::seconds>(std::chrono::system_clock::now()) + std::chrono::seconds(*seconds);
     else
         Response.Expires = parseHttpDate(expires);
-    Response.Pragma = headers.value("Pragma");
 }
 
 bool THttpClient::answerKeepAlive() const {
     if (!io.streamOpen())
         return false;
-    std::string connection = lowerCased(trimmed(Response.Connection));
-    std::string proxyConnection = lowerCased(trimmed(Response.ProxyConnection));
+    std::string_view connection = trimmed(Response.Connection);
+    std::string_view proxyConnection = trimmed(Response.ProxyConnection);
     if (requestVersion == pv1_0)
-        return connection == "keep-alive" || proxyConnection == "keep-alive";
-    return connection != "close" && proxyConnection != "close";
+        return sameTextIgnoringCase(connection, "keep-alive") || sameTextIgnoringCase(proxyConnection, "keep-alive");
+    return !sameTextIgnoringCase(connection, "close") && !sameTextIgnoringCase(proxyConnection, "close");
 }
 
 THttpClient::TDecision THttpClient::DecideOnStatus(std::string& answer, std::size_t startLength) {

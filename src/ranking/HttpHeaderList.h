@@ -2,6 +2,8 @@
 
 // An ordered list of header lines "Name: value", as sent or received.
 
+#include "ranking/HttpText.h"
+
 #include <cstddef>
 #include <string>
 #include <string_view>
@@ -32,6 +34,21 @@ public:
 
     // The values of every line named `name`, in order.
     std::vector<std::string> extract(std::string_view name) const;
+
+    // Calls visit(name, index) for every line that starts a header (holds ":" and is no continuation line),
+    // in order, with its trimmed name: several names read in one pass. valueAt(index) is its value.
+    template <class Visit> void forEachName(Visit&& visit) const {
+        for (std::size_t i = 0; i < items.size(); ++i) {
+            std::string_view line = items[i];
+            if (line.empty() || line.front() == ' ' || line.front() == '\t')
+                continue;
+            std::size_t colon = line.find(':');
+            if (colon != std::string_view::npos)
+                visit(trimmed(line.substr(0, colon)), i);
+        }
+    }
+    // The value of the header whose line is at `index`, as value() reads it.
+    std::string valueAt(std::size_t index) const { return valueFrom(index); }
 
     // Adds a line as it stands (no folding): the caller's own raw lines.
     void addLine(std::string line) { items.push_back(std::move(line)); }

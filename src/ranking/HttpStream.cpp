@@ -48,16 +48,40 @@ bool pollFor(int fd, short events, int timeoutMs) {
     return pollEvents(fd, events, timeoutMs) != 0;
 }
 
-// Opens a non-blocking socket to `address` and waits for the connect. Throws EHttpSocketError.
+// Sets the socket's send or receive time-out (SO_SNDTIMEO, SO_RCVTIMEO); 0 means none.
+void setTimeout(int fd, int option, int timeoutMs) {
+    timeval limit{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
+    if (::setsockopt(fd, SOL_SOCKET, option, &limit, sizeof limit) != 0)
+        throwSocketError(errno);
+}
+
+int millisecondsLeft(std::chrono::steady_clock::time_point deadline) {
+    auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+    return static_cast<int>(std::clamp<long long>(left, 0, INT_MAX));
+}
+
+// Opens a socket to `address` and connects it. The socket stays in blocking mode, so the connect is the one
+// call that waits (the send time-out limits it); every later send and receive says for itself whether it
+// may wait. Throws EHttpSocketError.
 int connectTo(const sockaddr_in& address, int timeoutMs) {
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
         throwSocketError(errno);
     try {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        if (timeoutMs > 0)
+            setTimeout(fd, SO_SNDTIMEO, timeoutMs);
         if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-            if (errno != EINPROGRESS)
+            // A connect cut short by its time-out reports EINPROGRESS; one cut short by a signal goes on
+            // in the background (EINTR, or EALREADY when restarted): wait for it with the time that is left.
+            if (errno == EINPROGRESS)
+                throw EHttpSocketError(10060);
+            if (errno != EINTR && errno != EALREADY)
                 throwSocketError(errno);
-            short revents = pollEvents(fd, POLLOUT, timeoutMs);
+            int left = timeoutMs > 0 ? millisecondsLeft(deadline) : 0;
+            if (timeoutMs > 0 && left == 0)
+                throw EHttpSocketError(10060);
+            short revents = pollEvents(fd, POLLOUT, left);
             if (revents == 0)
                 throw EHttpSocketError(10060);
             // A connect that failed reports POLLERR or POLLHUP; only then is there an error to fetch.
@@ -137,7 +161,7 @@ bool THttpSocketStream::waitReadable(int timeoutMs) {
 
 std::size_t THttpSocketStream::read(char* buffer, std::size_t size) {
     for (;;) {
-        ssize_t n = ::recv(fd, buffer, size, 0);
+        ssize_t n = ::recv(fd, buffer, size, MSG_DONTWAIT);
         if (n >= 0)
             return static_cast<std::size_t>(n);
         if (errno == EINTR)
@@ -148,9 +172,31 @@ std::size_t THttpSocketStream::read(char* buffer, std::size_t size) {
     }
 }
 
+std::optional<std::size_t> THttpSocketStream::readWithin(char* buffer, std::size_t size, int timeoutMs) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    int limit = timeoutMs;
+    for (;;) {
+        // Set again only when the limit changes: for a request of the ranking tab, once per connection.
+        if (limit != receiveTimeout) {
+            setTimeout(fd, SO_RCVTIMEO, limit);
+            receiveTimeout = limit;
+        }
+        ssize_t n = ::recv(fd, buffer, size, 0);
+        if (n >= 0)
+            return static_cast<std::size_t>(n);
+        if (errno == EAGAIN || errno == EWOULDBLOCK)
+            return std::nullopt; // the time-out ran out
+        if (errno != EINTR)
+            throwSocketError(errno);
+        // A signal: wait on with what is left of the limit.
+        if (timeoutMs > 0 && (limit = millisecondsLeft(deadline)) == 0)
+            return std::nullopt;
+    }
+}
+
 void THttpSocketStream::write(const char* data, std::size_t size, int timeoutMs) {
     while (size > 0) {
-        ssize_t n = ::send(fd, data, size, MSG_NOSIGNAL);
+        ssize_t n = ::send(fd, data, size, MSG_NOSIGNAL | MSG_DONTWAIT);
         if (n >= 0) {
             data += n;
             size -= static_cast<std::size_t>(n);
@@ -203,8 +249,6 @@ int THttpIOHandler::waitLimit() const {
 bool THttpIOHandler::fill() {
     if (!stream)
         return false;
-    if (!stream->waitReadable(waitLimit()))
-        throw EHttpReadTimeout();
     if (pos > 0 && pos >= buffer.size() / 2) {
         buffer.erase(0, pos);
         pos = 0;
@@ -216,7 +260,10 @@ bool THttpIOHandler::fill() {
         scratch = std::make_unique_for_overwrite<char[]>(chunk);
         scratchSize = chunk;
     }
-    std::size_t n = stream->read(scratch.get(), chunk);
+    std::optional<std::size_t> got = stream->readWithin(scratch.get(), chunk, waitLimit());
+    if (!got)
+        throw EHttpReadTimeout();
+    std::size_t n = *got;
     buffer.append(scratch.get(), n);
     if (n == 0) {
         // The peer closed: the connection ends here, the bytes already read stay available.

@@ -25,6 +25,12 @@ public:
     // Writes every byte, each wait for room limited to `timeoutMs` (0: no limit). Throws EHttpSocketError
     // (10060 "Connection timed out." when the peer takes nothing for that long).
     virtual void write(const char* data, std::size_t size, int timeoutMs) = 0;
+    // Waits as waitReadable(timeoutMs) would, then reads as read() does; nothing when the time ran out.
+    virtual std::optional<std::size_t> readWithin(char* buffer, std::size_t size, int timeoutMs) {
+        if (!waitReadable(timeoutMs))
+            return std::nullopt;
+        return read(buffer, size);
+    }
 };
 
 // An IPv4 TCP connection.
@@ -43,10 +49,14 @@ public:
     bool waitReadable(int timeoutMs) override;
     std::size_t read(char* buffer, std::size_t size) override;
     void write(const char* data, std::size_t size, int timeoutMs) override;
+    // The receive waits by itself, limited by the socket's receive time-out: one call where a wait and a
+    // read would take two.
+    std::optional<std::size_t> readWithin(char* buffer, std::size_t size, int timeoutMs) override;
 
 private:
     explicit THttpSocketStream(int fd) : fd(fd) {}
     int fd;
+    int receiveTimeout = 0; // the socket's receive time-out as last set, in milliseconds (0: none)
 };
 
 // A stream over bytes in memory: reads give `answer` in pieces of at most `pieceSize` bytes, then the end of

@@ -374,6 +374,38 @@ TEST(HttpClient, ReadsAnswerFieldsFromAStreamWithoutSocket) {
         EXPECT_NE(written.find(line), std::string::npos) << line;
 }
 
+TEST(HttpClient, AnswerFieldsReadInOnePassAgreeWithTheHeaderList) {
+    // Repeated names (the first counts), any case, blanks before the colon, continuation lines, lists.
+    const std::string answer = "HTTP/1.1 200 OK\r\ncontent-type: text/plain\r\nContent-Type: text/html\r\n"
+                               "Server : first\r\n second\r\nWWW-Authenticate: Basic a\r\nwww-authenticate: B\r\n"
+                               " c\r\nPROXY-AUTHENTICATE: P\r\nConnection: keep-alive\r\nConnection: close\r\n"
+                               "Pragma:\r\nPragma: later\r\nContent-Range: bytes 0-1/2\r\nContent-Language: zh\r\n"
+                               "Content-Encoding: x\r\nContent-Version: 2\r\nProxy-Connection: p\r\n"
+                               "Content-Length: 2\r\nContent-Length: 9\r\n\r\n{}";
+    THttpClient client;
+    client.setConnector([&](const std::string&, int, int) { return std::make_unique<THttpMemoryStream>(answer, 7); });
+    ASSERT_EQ(postTo(client, "http://service.example/").body, "{}");
+    const THttpResponse& r = client.Response;
+    const std::pair<const char*, const std::string*> fields[] = {{"Content-Type", &r.ContentType},
+                                                                 {"Server", &r.Server},
+                                                                 {"Connection", &r.Connection},
+                                                                 {"Pragma", &r.Pragma},
+                                                                 {"Content-Range", &r.ContentRange},
+                                                                 {"Content-Language", &r.ContentLanguage},
+                                                                 {"Content-Encoding", &r.ContentEncoding},
+                                                                 {"Content-Version", &r.ContentVersion},
+                                                                 {"Proxy-Connection", &r.ProxyConnection},
+                                                                 {"Location", &r.Location}};
+    for (const auto& [name, field] : fields)
+        EXPECT_EQ(*field, r.RawHeaders.value(name)) << name;
+    EXPECT_EQ(r.ContentType, "text/plain");
+    EXPECT_EQ(r.Server, "first second");
+    EXPECT_EQ(r.Pragma, "");
+    EXPECT_EQ(r.ContentLength, 2);
+    EXPECT_EQ(r.WWWAuthenticate, (std::vector<std::string>{"Basic a", "B c"}));
+    EXPECT_EQ(r.ProxyAuthenticate, (std::vector<std::string>{"P"}));
+}
+
 TEST(HttpClient, FollowsRedirectsOnlyWhenAskedAndWithinTheLimit) {
     const std::string moved = "HTTP/1.1 302 Found\r\nLocation: /next/page\r\nContent-Length: 3\r\n\r\nold";
     {
