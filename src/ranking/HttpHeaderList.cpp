@@ -9,7 +9,7 @@ namespace qarvia::http {
 namespace {
 
 bool isContinuation(std::string_view line) {
-    return !line.empty() && (line.front() == ' ' || line.front() == '\t');
+    return !line.empty() && text::isBlank(line.front());
 }
 
 std::string_view nameOf(std::string_view line) {
@@ -113,7 +113,7 @@ std::string THttpHeaderList::text() const {
 }
 
 std::vector<std::string> THttpHeaderList::foldLine(std::string_view line, std::size_t length) {
-    auto isBreak = [](char c) { return c == ' ' || c == '\t' || c == ','; };
+    auto isBreak = [](char c) { return text::isBlank(c) || c == ','; };
     auto trimRight = [](std::string_view text) {
         while (!text.empty() && text::isBlank(text.back()))
             text.remove_suffix(1);

@@ -4,6 +4,7 @@
 #include "update/TransferUrl.h"
 #include "update/TsuThreadWindow.h"
 #include "text/Ascii.h"
+#include "text/Blanks.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -41,12 +42,11 @@ std::int64_t millisecondsSince(Clock::time_point start) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
 }
 
+// A header line's value without its blanks and its line end.
 std::string_view trimmed(std::string_view s) {
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
-        s.remove_prefix(1);
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r' || s.back() == '\n'))
+    while (!s.empty() && (text::isBlank(s.back()) || s.back() == '\r' || s.back() == '\n'))
         s.remove_suffix(1);
-    return s;
+    return text::trimBlanks(s);
 }
 
 size_t discardBytes(char*, size_t size, size_t count, void*) {
