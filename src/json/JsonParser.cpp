@@ -145,6 +145,102 @@ inline size_t takeDigits(const char16_t* p, size_t j, size_t stop, uint64_t& m, 
     return j;
 }
 
+constexpr uint64_t powersOfTen[] = {1,
+                                    10,
+                                    100,
+                                    1000,
+                                    10000,
+                                    100000,
+                                    1000000,
+                                    10000000,
+                                    100000000,
+                                    1000000000,
+                                    10000000000,
+                                    100000000000,
+                                    1000000000000,
+                                    10000000000000,
+                                    100000000000000,
+                                    1000000000000000,
+                                    10000000000000000,
+                                    100000000000000000,
+                                    1000000000000000000,
+                                    10000000000000000000u};
+
+#ifdef QARVIA_JSON_SSE2
+// Bits (two per unit) of the units of v that are not decimal digits.
+inline unsigned nonDigits(__m128i v) {
+    const __m128i d = _mm_sub_epi16(v, _mm_set1_epi16(u'0'));
+    return unsigned(_mm_movemask_epi8(
+        _mm_or_si128(_mm_cmplt_epi16(d, _mm_setzero_si128()), _mm_cmpgt_epi16(d, _mm_set1_epi16(9)))));
+}
+
+// Lanes that hold the last `count` units of a 16-unit window: the 16 units of unitMask + count.
+alignas(16) constexpr uint16_t unitMask[32] = {0,      0,      0,      0,      0,      0,      0,      0,
+                                               0,      0,      0,      0,      0,      0,      0,      0,
+                                               0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF,
+                                               0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF};
+
+// The digits of the `count` units that end at end, as two halves of 16 lanes (units before them zero).
+inline void digitLanes(const char16_t* p, size_t end, size_t count, __m128i& high, __m128i& low) {
+    const __m128i zeros = _mm_set1_epi16(u'0');
+    const auto* mask = reinterpret_cast<const __m128i*>(unitMask + count);
+    high = _mm_and_si128(_mm_sub_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + end - 16)), zeros),
+                         _mm_loadu_si128(mask));
+    low = _mm_and_si128(_mm_sub_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + end - 8)), zeros),
+                        _mm_loadu_si128(mask + 1));
+}
+
+// The digits before and after the point of a number at j (digits, then optionally '.' and digits), read
+// with one pass over a 32-unit window and one conversion of both parts side by side: the counts, whether
+// there is a point, and the value of all the digits without it. False (the caller takes the digits one by
+// one) near either end of the text, for more than 18 digits in all, 15 before the point or 16 after it, or for a point
+// without digits after it.
+inline bool gatherNumber(const char16_t* p, size_t j, size_t stop, size_t& intDigits, bool& dot,
+                         size_t& fracDigits, uint64_t& value) {
+    if (stop - j < 32)
+        return false;
+    const auto* at = reinterpret_cast<const __m128i*>(p + j);
+    const uint64_t mask = uint64_t(nonDigits(_mm_loadu_si128(at)) | nonDigits(_mm_loadu_si128(at + 1)) << 16) |
+                          uint64_t(nonDigits(_mm_loadu_si128(at + 2)) | nonDigits(_mm_loadu_si128(at + 3)) << 16)
+                              << 32;
+    if (mask == 0)
+        return false;
+    const size_t before = size_t(__builtin_ctzll(mask)) >> 1;
+    const size_t intEnd = j + before;
+    if (before == 0 || before > 15 || intEnd < 16)
+        return false;
+    dot = p[intEnd] == u'.';
+    size_t after = 0;
+    if (dot) {
+        const uint64_t rest = mask >> (2 * (before + 1));
+        if (rest == 0)
+            return false;
+        after = size_t(__builtin_ctzll(rest)) >> 1;
+        if (after == 0 || after > 16 || before + after > 18)
+            return false;
+    }
+    __m128i intHigh, intLow, fracHigh, fracLow;
+    digitLanes(p, intEnd, before, intHigh, intLow);
+    digitLanes(p, intEnd + 1 + after, after, fracHigh, fracLow);
+    const __m128i tens = _mm_setr_epi16(10, 1, 10, 1, 10, 1, 10, 1);
+    const __m128i hundreds = _mm_setr_epi16(100, 1, 100, 1, 100, 1, 100, 1);
+    const __m128i intQuads =
+        _mm_madd_epi16(_mm_packs_epi32(_mm_madd_epi16(intHigh, tens), _mm_madd_epi16(intLow, tens)), hundreds);
+    const __m128i fracQuads =
+        _mm_madd_epi16(_mm_packs_epi32(_mm_madd_epi16(fracHigh, tens), _mm_madd_epi16(fracLow, tens)), hundreds);
+    const __m128i eights = _mm_madd_epi16(_mm_packs_epi32(intQuads, fracQuads),
+                                          _mm_setr_epi16(10000, 1, 10000, 1, 10000, 1, 10000, 1));
+    alignas(16) uint32_t parts[4];
+    _mm_store_si128(reinterpret_cast<__m128i*>(parts), eights);
+    const uint64_t whole = uint64_t(parts[0]) * 100000000 + parts[1];
+    const uint64_t fraction = uint64_t(parts[2]) * 100000000 + parts[3];
+    value = whole * powersOfTen[after] + fraction;
+    intDigits = before;
+    fracDigits = after;
+    return true;
+}
+#endif
+
 // High and low halves of a 128-bit number divided by d, for high < d: the 64-bit quotient and remainder.
 inline uint64_t divideWide(uint64_t high, uint64_t low, uint64_t d, uint64_t& remainder) {
 #if defined(__x86_64__) && !defined(QARVIA_JSON_NO_SIMD)
@@ -158,30 +254,19 @@ inline uint64_t divideWide(uint64_t high, uint64_t low, uint64_t d, uint64_t& re
 #endif
 }
 
+
+// A double from its 53-bit mantissa (the top bit set) and power of two: mantissa * 2^exponent, normal range.
+inline double composeDouble(uint64_t mantissa, int exponent) {
+    const uint64_t bitsOut = uint64_t(exponent + 52 + 1023) << 52 | (mantissa & ((uint64_t(1) << 52) - 1));
+    double result;
+    std::memcpy(&result, &bitsOut, sizeof result);
+    return result;
+}
+
 // m / 10^k correctly rounded, for 0 < m < 2^64 and 0 <= k <= 19: m is shifted so that the quotient has 63 or
 // 64 bits, which are rounded to 53 to nearest, ties to even, with the lower bits and the remainder as sticky.
 double divideExact(uint64_t m, int k) {
-    static constexpr uint64_t powers[] = {1,
-                                          10,
-                                          100,
-                                          1000,
-                                          10000,
-                                          100000,
-                                          1000000,
-                                          10000000,
-                                          100000000,
-                                          1000000000,
-                                          10000000000,
-                                          100000000000,
-                                          1000000000000,
-                                          10000000000000,
-                                          100000000000000,
-                                          1000000000000000,
-                                          10000000000000000,
-                                          100000000000000000,
-                                          1000000000000000000,
-                                          10000000000000000000u};
-    const uint64_t d = powers[k];
+    const uint64_t d = powersOfTen[k];
     const int bits = 64 - __builtin_clzll(m);
     const int powerBits = 64 - __builtin_clzll(d);
     const int shift = 63 - bits + powerBits; // 2^62 <= m * 2^shift / d < 2^64
@@ -199,10 +284,47 @@ double divideExact(uint64_t m, int k) {
         mantissa >>= 1;
         ++exponent;
     }
-    const uint64_t bitsOut = uint64_t(exponent + 52 + 1023) << 52 | (mantissa & ((uint64_t(1) << 52) - 1));
-    double result;
-    std::memcpy(&result, &bitsOut, sizeof result);
-    return result;
+    return composeDouble(mantissa, exponent);
+}
+
+// 1 / 10^k as a 64-bit fraction with its top bit set: floor(2^shift / 10^k), for k from 1 to 19.
+struct Reciprocal {
+    uint64_t factor;
+    int shift;
+};
+constexpr auto reciprocalsOfTen = [] {
+    struct Table {
+        Reciprocal r[20];
+    } table{};
+    for (int k = 1; k < 20; ++k) {
+        const int shift = 63 + (64 - __builtin_clzll(powersOfTen[k]));
+        table.r[k] = {uint64_t((static_cast<unsigned __int128>(1) << shift) / powersOfTen[k]), shift};
+    }
+    return table;
+}();
+
+// m / 10^k correctly rounded, for 2^53 < m < 2^64 and 1 <= k <= 19, by one multiplication with the truncated
+// reciprocal. The product z falls short of the exact quotient (scaled) by less than 2^64, so its bits below
+// the 54 kept ones decide the rounding unless they are all zero (an exact tie or exact quotient may hide
+// there) or close enough to the top that the shortfall could carry into the kept bits: those rare cases go
+// to the exact division.
+double divideByTen(uint64_t m, int k) {
+    const Reciprocal r = reciprocalsOfTen.r[k];
+    const int lead = __builtin_clzll(m);
+    const unsigned __int128 z = static_cast<unsigned __int128>(m << lead) * r.factor; // at least 2^126
+    const int drop = int(uint64_t(z >> 127)) + 73; // bits below the 54 kept ones
+    const unsigned __int128 low = z & ((static_cast<unsigned __int128>(1) << drop) - 1);
+    const uint64_t carryBits = uint64_t(low >> 64); // drop - 64 bits, all ones when a carry may come
+    if (low == 0 || carryBits == (uint64_t(1) << (drop - 64)) - 1)
+        return divideExact(m, k);
+    const auto top = uint64_t(z >> drop); // 54 bits: 53 of the result and the rounding bit
+    uint64_t mantissa = (top >> 1) + (top & 1); // the lower bits are not zero: no tie
+    int exponent = drop + 1 - lead - r.shift;
+    if (mantissa >> 53) {
+        mantissa >>= 1;
+        ++exponent;
+    }
+    return composeDouble(mantissa, exponent);
 }
 
 // The usual number shapes, read in one pass straight from the text: -?digits(.digits)?([eE][+-]?digits)?
@@ -219,20 +341,26 @@ TJsonValue* readPlainNumber(const char16_t* p, size_t pos, size_t stop, size_t& 
     if (negative)
         ++j;
     uint64_t m = 0;
-    const size_t intStart = j;
-    j = takeDigits(p, j, stop, m, 19);
-    const size_t intDigits = j - intStart;
-    if (intDigits == 0 || intDigits > 18 || j >= stop)
-        return nullptr;
-    size_t fracDigits = 0;
+    size_t intDigits = 0, fracDigits = 0;
     bool dot = false, exponent = false;
-    if (p[j] == u'.') {
-        dot = true;
-        const size_t fracStart = ++j;
-        j = takeDigits(p, j, stop, m, 19 - intDigits);
-        fracDigits = j - fracStart;
-        if (fracDigits == 0 || intDigits + fracDigits > 18 || j >= stop)
+#ifdef QARVIA_JSON_SSE2
+    if (gatherNumber(p, j, stop, intDigits, dot, fracDigits, m)) {
+        j += intDigits + size_t(dot) + fracDigits;
+    } else
+#endif
+    {
+        intDigits = takeDigits(p, j, stop, m, 19) - j;
+        j += intDigits;
+        if (intDigits == 0 || intDigits > 18 || j >= stop)
             return nullptr;
+        if (p[j] == u'.') {
+            dot = true;
+            ++j;
+            fracDigits = takeDigits(p, j, stop, m, 19 - intDigits) - j;
+            j += fracDigits;
+            if (fracDigits == 0 || intDigits + fracDigits > 18 || j >= stop)
+                return nullptr;
+        }
     }
     int32_t e = 0;
     if (p[j] == u'e' || p[j] == u'E') {
@@ -271,7 +399,7 @@ TJsonValue* readPlainNumber(const char16_t* p, size_t pos, size_t stop, size_t& 
         return TJsonValue::NewOwnedDouble(negative ? -d : d);
     }
     if (m > 0 && power < 0 && power >= -19) {
-        const double d = divideExact(m, -power);
+        const double d = divideByTen(m, -power);
         return TJsonValue::NewOwnedDouble(negative ? -d : d);
     }
     return TJsonValue::NewOwnedDouble(readLeadingDouble(p + pos, j - pos));
