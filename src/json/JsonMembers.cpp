@@ -76,7 +76,7 @@ void TJsonMemberTable::dropNode(TJsonAvlEntry* node, bool all) {
         node->Value = nullptr;
         if (all)
             IJsonValue(v).Empty(true);
-        v->Release();
+        v->ReleaseMember();
     }
     TJsonAvlEntry::Free(node);
 }

@@ -56,6 +56,25 @@ TEST(JsonValueTest, ReferenceCountsDecideLifetime) {
     TJsonValue::Destroy(loose); // freed: the leak checker sees nothing left behind
 }
 
+// Freeing a document must leave alone whatever is still held elsewhere: items, members and strings taken out
+// of it, and a value shared with another document; arrays keep their order as they outgrow their first slots.
+TEST(JsonValueTest, PartsOfADocumentOutliveIt) {
+    IJsonValue doc = parse("[1, \"text\", {\"a\": \"b\", \"n\": 2.5}, [2, 3]]");
+    const IJsonValue number = doc.ToArray()->ItemAt(0);
+    const IJsonValue text = doc.ToArray()->ItemAt(1);
+    const IJsonValue member = doc.ToArray()->ItemAt(2).ValueAt(u"a");
+    const IJsonValue other = parse("[]");
+    other.ToArray()->Append(doc.ToArray()->ItemAt(3));
+    for (int i = 4; i <= 6; ++i)
+        other.ToArray()->ItemAt(0).ToArray()->Append(TJsonValue::FromInteger(i));
+    EXPECT_EQ(other.ToArray()->ItemAt(0).ToArray()->RemoveAt(0).ToInteger(), 2);
+    doc.Reset();
+    EXPECT_EQ(number.ToInteger(), 1);
+    EXPECT_EQ(text.ToText(), u"text");
+    EXPECT_EQ(member.ToText(), u"b");
+    EXPECT_EQ(json(other), "[[3,4,5,6]]");
+}
+
 TEST(JsonValueTest, MembersStayOrderedAndBalanced) {
     const IJsonValue obj = TJsonValue::FromKind(skObject);
     TJsonMemberTable* t = obj.ToObject();
