@@ -332,20 +332,43 @@ IJsonValue TJsonMemberTable::Extract(std::u16string_view name) {
 }
 
 void TJsonMemberTable::Empty(bool all) {
-    // Rotate right until the tree is a chain of Greater links, releasing nodes in ascending order.
+    // Release every node in ascending order: an in-order walk that only reads the nodes (a tree being freed
+    // is mostly out of the cache; writing to it would cost as much again). An AVL tree of 2^31 nodes is less
+    // than 48 levels high, so the walk's stack cannot run out; should it ever, the remaining subtree is
+    // rotated into a chain of Greater links instead.
     TJsonAvlEntry* node = root_;
     root_ = nullptr;
     count_ = 0;
-    while (node) {
-        if (TJsonAvlEntry* l = node->Less) {
-            node->Less = l->Greater;
-            l->Greater = node;
-            node = l;
-        } else {
-            TJsonAvlEntry* next = node->Greater;
-            dropNode(node, all);
-            node = next;
+    TJsonAvlEntry* stack[MaxDepth];
+    int depth = 0;
+    for (;;) {
+        while (node) {
+            if (depth == MaxDepth) {
+                if (TJsonAvlEntry* l = node->Less) {
+                    node->Less = l->Greater;
+                    l->Greater = node;
+                    node = l;
+                    continue;
+                }
+                break;
+            }
+            if (node->Value)
+                __builtin_prefetch(node->Value);
+            stack[depth++] = node;
+            node = node->Less;
         }
+        if (node) {
+            // The stack is full and node has no Less side: release it here.
+        } else if (depth > 0) {
+            node = stack[--depth];
+        } else {
+            break;
+        }
+        TJsonAvlEntry* next = node->Greater;
+        if (next)
+            __builtin_prefetch(next);
+        dropNode(node, all);
+        node = next;
     }
 }
 

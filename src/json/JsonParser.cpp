@@ -529,8 +529,8 @@ private:
             } else if (parent.State == tsMemberAdd) {
                 if (c != u',' && c != u'}')
                     return;
-                parent.Current.Get()->Payload.Object->StoreOwned(parent.MemberName, f->Current.Detach());
-                parent.MemberName.clear();
+                parent.Current.Get()->Payload.Object->StoreOwned(parent.Name(), f->Current.Detach());
+                parent.ClearName();
                 next = c == u',' ? tsMemberStart : tsDone;
             } else {
                 return;
@@ -673,6 +673,22 @@ bool TJsonRun::wordEnds(char16_t c) const {
 
 IJsonValue TJsonRun::Execute() {
     TJsonTokenizer& t = t_;
+    // Names still pointing into the text are copied when the run ends (the text may then go away); should the
+    // run end by an exception, they are dropped instead.
+    const auto keepNames = [&t](bool copy) {
+        for (int32_t l = 0; l <= t.level_ && l < t.framesBuilt_; ++l) {
+            TJsonTokenizerFrame& frame = t.frames_[l];
+            if (frame.NameInText.data()) {
+                if (copy)
+                    frame.MemberName.assign(frame.NameInText);
+                frame.NameInText = {};
+            }
+        }
+    };
+    struct DropNames {
+        decltype(keepNames)& keep;
+        ~DropNames() { keep(false); }
+    } dropNames{keepNames};
     t.offset_ = 0;
     t.error_ = peNone;
     TJsonWriterString& scratch = t.scratch_;
@@ -925,7 +941,7 @@ IJsonValue TJsonRun::Execute() {
                     if (!isName) {
                         finish(*f, TJsonValue::NewOwnedText(p_ + pos, j - pos));
                     } else {
-                        f->MemberName.assign(p_ + pos, j - pos);
+                        f->NameInText = {p_ + pos, j - pos};
                         f->Resume = tsNameSep;
                         f->State = tsSkipBlank;
                     }
@@ -1178,8 +1194,8 @@ IJsonValue TJsonRun::Execute() {
             break;
 
         case tsMemberAdd:
-            f->Current.Get()->Payload.Object->StoreOwned(f->MemberName, finished_.Detach());
-            f->MemberName.clear();
+            f->Current.Get()->Payload.Object->StoreOwned(f->Name(), finished_.Detach());
+            f->ClearName();
             f->Resume = tsMemberSep;
             f->State = tsSkipBlank;
             goto dispatch;
@@ -1301,6 +1317,7 @@ IJsonValue TJsonRun::Execute() {
         break; // Stop
     }
 
+    keepNames(true);
     if (t.error_ == peMoreInput)
         return {}; // the caller may feed the rest of the text to the same tokenizer
     if (failed || t.error_ != peNone) {
