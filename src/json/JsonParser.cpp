@@ -199,26 +199,44 @@ inline bool gatherNumber(const char16_t* p, size_t j, size_t stop, size_t& intDi
                          size_t& fracDigits, uint64_t& value) {
     if (stop - j < 32)
         return false;
+    // The second 16 units are looked at only for a fraction that runs past the first 16.
     const auto* at = reinterpret_cast<const __m128i*>(p + j);
-    const uint64_t mask = uint64_t(nonDigits(_mm_loadu_si128(at)) | nonDigits(_mm_loadu_si128(at + 1)) << 16) |
-                          uint64_t(nonDigits(_mm_loadu_si128(at + 2)) | nonDigits(_mm_loadu_si128(at + 3)) << 16)
-                              << 32;
+    uint64_t mask = nonDigits(_mm_loadu_si128(at)) | nonDigits(_mm_loadu_si128(at + 1)) << 16;
     if (mask == 0)
         return false;
     const size_t before = size_t(__builtin_ctzll(mask)) >> 1;
     const size_t intEnd = j + before;
-    if (before == 0 || before > 15 || intEnd < 16)
+    if (before == 0 || intEnd < 16)
         return false;
     dot = p[intEnd] == u'.';
-    size_t after = 0;
-    if (dot) {
-        const uint64_t rest = mask >> (2 * (before + 1));
+    if (!dot) {
+        if (before > 8)
+            return false;
+        // An integer of up to eight digits: one half of the conversion below.
+        const __m128i digits = _mm_and_si128(
+            _mm_sub_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + intEnd - 8)), _mm_set1_epi16(u'0')),
+            _mm_loadu_si128(reinterpret_cast<const __m128i*>(unitMask + 8 + before)));
+        const __m128i pairs = _mm_madd_epi16(digits, _mm_setr_epi16(10, 1, 10, 1, 10, 1, 10, 1));
+        const __m128i quads =
+            _mm_madd_epi16(_mm_packs_epi32(pairs, pairs), _mm_setr_epi16(100, 1, 100, 1, 100, 1, 100, 1));
+        value = uint64_t(uint32_t(_mm_cvtsi128_si32(quads))) * 10000 +
+                uint32_t(_mm_cvtsi128_si32(_mm_srli_si128(quads, 4)));
+        intDigits = before;
+        fracDigits = 0;
+        return true;
+    }
+    if (before > 15)
+        return false;
+    uint64_t rest = mask >> (2 * (before + 1));
+    if (rest == 0) {
+        mask |= uint64_t(nonDigits(_mm_loadu_si128(at + 2)) | nonDigits(_mm_loadu_si128(at + 3)) << 16) << 32;
+        rest = mask >> (2 * (before + 1));
         if (rest == 0)
             return false;
-        after = size_t(__builtin_ctzll(rest)) >> 1;
-        if (after == 0 || after > 16 || before + after > 18)
-            return false;
     }
+    const size_t after = size_t(__builtin_ctzll(rest)) >> 1;
+    if (after == 0 || after > 16 || before + after > 18)
+        return false;
     __m128i intHigh, intLow, fracHigh, fracLow;
     digitLanes(p, intEnd, before, intHigh, intLow);
     digitLanes(p, intEnd + 1 + after, after, fracHigh, fracLow);
