@@ -352,8 +352,9 @@ void TJsonMemberTable::Empty(bool all) {
                 }
                 break;
             }
-            if (node->Value)
-                __builtin_prefetch(node->Value);
+            // The node's value and its Greater side are needed later: start loading them now.
+            __builtin_prefetch(node->Value);
+            __builtin_prefetch(node->Greater);
             stack[depth++] = node;
             node = node->Less;
         }
@@ -365,8 +366,6 @@ void TJsonMemberTable::Empty(bool all) {
             break;
         }
         TJsonAvlEntry* next = node->Greater;
-        if (next)
-            __builtin_prefetch(next);
         dropNode(node, all);
         node = next;
     }

@@ -553,7 +553,9 @@ private:
             } else {
                 return;
             }
-            f->Reset();
+            // The frame left holds nothing now but in a path run (containers, pending arguments).
+            if (pathMode_)
+                f->Reset();
             --t.level_;
             f = &parent;
             parent.Resume = next;
