@@ -128,6 +128,7 @@ TEST(JsonValueTest, OrdinalComparisonOfNames) {
         {u"abcdefgh"sv, u"abcdefgh"sv, 0},     {u"abcdefgh"sv, u"abcdefgi"sv, -1}, {u"abcdefg"sv, u"abcdefgh"sv, -1},
         {u"abcd\0xyz"sv, u"abcd\0xzz"sv, 0}, {u"ab\0d"sv, u"ab\0e"sv, 0},         {u"abcd"sv, u"abcd\0"sv, 0},
         {u"Babcdefg"sv, u"aabcdefg"sv, -1},   {u"abcd\uFFFF"sv, u"abcd\u0100"sv, 1}, {u""sv, u"a"sv, -1},
+        {u"ab\0dxyz"sv, u"abcdxyz"sv, -1},    {u"a\u8000cd"sv, u"a\u8000ce"sv, -1},  {u"a\u8000\0d"sv, u"a\u8000\0e"sv, 0},
     };
     for (const auto& [a, b, sign] : cases) {
         const int c = CompareOrdinal(a, b);
