@@ -133,6 +133,7 @@ void releaseSlow(void* block, size_t size) noexcept {
     CarverState& c = carverState;
     ChunkHeader* header = chunkOf(block);
     if (header != c.freeChunk) {
+        [[maybe_unused]] volatile ThreadEnd* arm = &threadEnd; // a thread that only frees settles them too
         flushFrees();
         c.freeChunk = header;
     }
