@@ -530,13 +530,24 @@ private:
     }
 
     // The value of frame f has just finished (tsSkipBlank, Resume tsDone). While the unit at pos (not yet
-    // read) is the closing bracket of the container around it, takes tsDone, the container's add and its
-    // separator state in one step, exactly as the unit by unit transitions would; a ',' does the same and
-    // goes on into the next element.
+    // read), after any blanks, is the closing bracket of the container around it, takes tsDone, the
+    // container's add and its separator state in one step, exactly as the unit by unit transitions would; a
+    // ',' does the same and goes on into the next element.
     void closeInline(TJsonTokenizerFrame*& f, size_t& pos) {
         TJsonTokenizer& t = t_;
         while (t.level_ > 0 && pos < n_ && t.offset_ < limit_) {
-            const char16_t c = p_[pos];
+            char16_t c = p_[pos];
+            if (isBlank(c)) {
+                // Indented text: the line break and indentation before a closing bracket, as tsSkipBlank.
+                const int64_t room = limit_ - t.offset_;
+                const size_t stop = size_t(room) < n_ - pos ? pos + size_t(room) : n_;
+                const size_t j = skipBlanks(pos, stop);
+                t.offset_ += int64_t(j - pos);
+                pos = j;
+                if (pos >= stop)
+                    return;
+                c = p_[pos];
+            }
             TJsonTokenizerFrame& parent = t.frames_[t.level_ - 1];
             TJsonTokenizerState next;
             if (parent.State == tsArrayAdd) {
