@@ -501,6 +501,20 @@ private:
         return c == u'n' ? TJsonValue::NewOwned(skNull) : TJsonValue::NewOwnedBoolean(c == u't');
     }
 
+    // The end of what the run may read from pos on: the length limit or the end of the text.
+    size_t stopFrom(size_t pos) const {
+        const int64_t room = limit_ - t_.offset_;
+        return size_t(room) < n_ - pos ? pos + size_t(room) : n_;
+    }
+    // Takes the blanks at pos, counted into Offset, Line and Column; false when nothing readable follows.
+    bool takeBlanks(size_t& pos) {
+        const size_t stop = stopFrom(pos);
+        const size_t j = skipBlanks(pos, stop);
+        t_.offset_ += int64_t(j - pos);
+        pos = j;
+        return pos < stop;
+    }
+
     // After a separator or a name's colon has been taken, with frame f in tsSkipBlank and Resume equal to
     // resume (tsArrayNext, tsMemberStart or tsMemberValue): skips the blanks that follow and, when a value
     // comes next, enters it (the container's add state and a pushed frame at tsValueStart), as the unit by
@@ -508,12 +522,7 @@ private:
     // that the byte stores just made are not reloaded as one word.)
     void enterNext(TJsonTokenizerFrame*& f, size_t& pos, TJsonTokenizerState resume) {
         TJsonTokenizer& t = t_;
-        const int64_t room = limit_ - t.offset_;
-        const size_t stop = size_t(room) < n_ - pos ? pos + size_t(room) : n_;
-        const size_t j = skipBlanks(pos, stop);
-        t.offset_ += int64_t(j - pos);
-        pos = j;
-        if (pos >= stop)
+        if (!takeBlanks(pos))
             return;
         const char16_t c = p_[pos];
         if (c == u'/' || c == 0)
@@ -539,12 +548,7 @@ private:
             char16_t c = p_[pos];
             if (isBlank(c)) {
                 // Indented text: the line break and indentation before a closing bracket, as tsSkipBlank.
-                const int64_t room = limit_ - t.offset_;
-                const size_t stop = size_t(room) < n_ - pos ? pos + size_t(room) : n_;
-                const size_t j = skipBlanks(pos, stop);
-                t.offset_ += int64_t(j - pos);
-                pos = j;
-                if (pos >= stop)
+                if (!takeBlanks(pos))
                     return;
                 c = p_[pos];
             }
@@ -745,8 +749,7 @@ IJsonValue TJsonRun::Execute() {
         case tsSkipBlank:
             if (isBlank(c)) {
                 // Take the whole run of blanks (indentation) at once.
-                const int64_t room = limit_ - t.offset_;
-                const size_t stop = size_t(room) < n_ - pos ? pos + size_t(room) : n_;
+                const size_t stop = stopFrom(pos);
                 const size_t j = skipBlanks(pos + 1, stop);
                 t.offset_ += int64_t(j - pos);
                 pos = j;
@@ -963,8 +966,7 @@ IJsonValue TJsonRun::Execute() {
                 step = Step::Consume;
             } else {
                 // Ordinary units: take the whole run up to the next unit that needs attention.
-                const int64_t room = limit_ - t.offset_;
-                const size_t stop = size_t(room) < n_ - pos ? pos + size_t(room) : n_;
+                const size_t stop = stopFrom(pos);
                 const size_t j = scanQuoted(pos + 1, stop, t.quoteChar_);
                 if (j < stop && p_[j] == t.quoteChar_ && scratch.Used() == 0) {
                     // The whole text is here: build the value straight from the input.
@@ -1090,8 +1092,7 @@ IJsonValue TJsonRun::Execute() {
                 goto dispatch;
             }
             // Take the run of number characters at once.
-            const int64_t room = limit_ - t.offset_;
-            const size_t stop = size_t(room) < n_ - pos ? pos + size_t(room) : n_;
+            const size_t stop = stopFrom(pos);
             size_t j = pos;
             if (scratch.Used() == 0) {
                 if (TJsonValue* v = readPlainNumber(p_, pos, stop, j, t.fractional_, t.fractionDigits_)) {
