@@ -20,8 +20,15 @@ namespace {
         uint64_t x, y;
         std::memcpy(&x, a.data() + i, sizeof x);
         std::memcpy(&y, b.data() + i, sizeof y);
-        if (x != y)
+        if (x != y) {
+            // Straight to the first unit that differs, unless a zero unit comes before it (the loop below
+            // then finds the end of the text).
+            const size_t k = i + (size_t(__builtin_ctzll(x ^ y)) >> 4);
+            const uint64_t zeros = (x - 0x0001000100010001u) & ~x & 0x8000800080008000u;
+            if (zeros == 0 || (size_t(__builtin_ctzll(zeros)) >> 4) > k - i)
+                return int(unsigned(a[k])) - int(unsigned(b[k]));
             break;
+        }
         if ((x - 0x0001000100010001u) & ~x & 0x8000800080008000u)
             return 0;
     }
@@ -76,7 +83,7 @@ void TJsonMemberTable::dropNode(TJsonAvlEntry* node, bool all) {
         node->Value = nullptr;
         if (all)
             IJsonValue(v).Empty(true);
-        v->Release();
+        v->ReleaseMember();
     }
     TJsonAvlEntry::Free(node);
 }
@@ -332,20 +339,42 @@ IJsonValue TJsonMemberTable::Extract(std::u16string_view name) {
 }
 
 void TJsonMemberTable::Empty(bool all) {
-    // Rotate right until the tree is a chain of Greater links, releasing nodes in ascending order.
+    // Release every node in ascending order: an in-order walk that only reads the nodes (a tree being freed
+    // is mostly out of the cache; writing to it would cost as much again). An AVL tree of 2^31 nodes is less
+    // than 48 levels high, so the walk's stack cannot run out; should it ever, the remaining subtree is
+    // rotated into a chain of Greater links instead.
     TJsonAvlEntry* node = root_;
     root_ = nullptr;
     count_ = 0;
-    while (node) {
-        if (TJsonAvlEntry* l = node->Less) {
-            node->Less = l->Greater;
-            l->Greater = node;
-            node = l;
-        } else {
-            TJsonAvlEntry* next = node->Greater;
-            dropNode(node, all);
-            node = next;
+    TJsonAvlEntry* stack[MaxDepth];
+    int depth = 0;
+    for (;;) {
+        while (node) {
+            if (depth == MaxDepth) {
+                if (TJsonAvlEntry* l = node->Less) {
+                    node->Less = l->Greater;
+                    l->Greater = node;
+                    node = l;
+                    continue;
+                }
+                break;
+            }
+            // The node's value and its Greater side are needed later: start loading them now.
+            __builtin_prefetch(node->Value);
+            __builtin_prefetch(node->Greater);
+            stack[depth++] = node;
+            node = node->Less;
         }
+        if (node) {
+            // The stack is full and node has no Less side: release it here.
+        } else if (depth > 0) {
+            node = stack[--depth];
+        } else {
+            break;
+        }
+        TJsonAvlEntry* next = node->Greater;
+        dropNode(node, all);
+        node = next;
     }
 }
 

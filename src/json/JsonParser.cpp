@@ -145,6 +145,120 @@ inline size_t takeDigits(const char16_t* p, size_t j, size_t stop, uint64_t& m, 
     return j;
 }
 
+constexpr uint64_t powersOfTen[] = {1,
+                                    10,
+                                    100,
+                                    1000,
+                                    10000,
+                                    100000,
+                                    1000000,
+                                    10000000,
+                                    100000000,
+                                    1000000000,
+                                    10000000000,
+                                    100000000000,
+                                    1000000000000,
+                                    10000000000000,
+                                    100000000000000,
+                                    1000000000000000,
+                                    10000000000000000,
+                                    100000000000000000,
+                                    1000000000000000000,
+                                    10000000000000000000u};
+
+#ifdef QARVIA_JSON_SSE2
+// Bits (two per unit) of the units of v that are not decimal digits.
+inline unsigned nonDigits(__m128i v) {
+    const __m128i d = _mm_sub_epi16(v, _mm_set1_epi16(u'0'));
+    return unsigned(_mm_movemask_epi8(
+        _mm_or_si128(_mm_cmplt_epi16(d, _mm_setzero_si128()), _mm_cmpgt_epi16(d, _mm_set1_epi16(9)))));
+}
+
+// Lanes that hold the last `count` units of a 16-unit window: the 16 units of unitMask + count.
+alignas(16) constexpr uint16_t unitMask[32] = {0,      0,      0,      0,      0,      0,      0,      0,
+                                               0,      0,      0,      0,      0,      0,      0,      0,
+                                               0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF,
+                                               0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF};
+
+// The digits of the `count` units that end at end, as two halves of 16 lanes (units before them zero).
+inline void digitLanes(const char16_t* p, size_t end, size_t count, __m128i& high, __m128i& low) {
+    const __m128i zeros = _mm_set1_epi16(u'0');
+    const auto* mask = reinterpret_cast<const __m128i*>(unitMask + count);
+    high = _mm_and_si128(_mm_sub_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + end - 16)), zeros),
+                         _mm_loadu_si128(mask));
+    low = _mm_and_si128(_mm_sub_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + end - 8)), zeros),
+                        _mm_loadu_si128(mask + 1));
+}
+
+// The digits before and after the point of a number at j (digits, then optionally '.' and digits), read
+// with one pass over a 32-unit window and one conversion of both parts side by side: the counts, whether
+// there is a point, and the value of all the digits without it. False (the caller takes the digits one by
+// one) near either end of the text, for more than 18 digits in all, 15 before the point or 16 after it, or for a point
+// without digits after it.
+inline bool gatherNumber(const char16_t* p, size_t j, size_t stop, size_t& intDigits, bool& dot,
+                         size_t& fracDigits, uint64_t& value) {
+    if (stop - j < 32)
+        return false;
+    // The second 16 units are looked at only for a fraction that runs past the first 16.
+    const auto* at = reinterpret_cast<const __m128i*>(p + j);
+    uint64_t mask = nonDigits(_mm_loadu_si128(at)) | nonDigits(_mm_loadu_si128(at + 1)) << 16;
+    if (mask == 0)
+        return false;
+    const size_t before = size_t(__builtin_ctzll(mask)) >> 1;
+    const size_t intEnd = j + before;
+    if (before == 0 || intEnd < 16)
+        return false;
+    dot = p[intEnd] == u'.';
+    if (!dot) {
+        if (before > 8)
+            return false;
+        // An integer of up to eight digits: one half of the conversion below.
+        const __m128i digits = _mm_and_si128(
+            _mm_sub_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + intEnd - 8)), _mm_set1_epi16(u'0')),
+            _mm_loadu_si128(reinterpret_cast<const __m128i*>(unitMask + 8 + before)));
+        const __m128i pairs = _mm_madd_epi16(digits, _mm_setr_epi16(10, 1, 10, 1, 10, 1, 10, 1));
+        const __m128i quads =
+            _mm_madd_epi16(_mm_packs_epi32(pairs, pairs), _mm_setr_epi16(100, 1, 100, 1, 100, 1, 100, 1));
+        value = uint64_t(uint32_t(_mm_cvtsi128_si32(quads))) * 10000 +
+                uint32_t(_mm_cvtsi128_si32(_mm_srli_si128(quads, 4)));
+        intDigits = before;
+        fracDigits = 0;
+        return true;
+    }
+    if (before > 15)
+        return false;
+    uint64_t rest = mask >> (2 * (before + 1));
+    if (rest == 0) {
+        mask |= uint64_t(nonDigits(_mm_loadu_si128(at + 2)) | nonDigits(_mm_loadu_si128(at + 3)) << 16) << 32;
+        rest = mask >> (2 * (before + 1));
+        if (rest == 0)
+            return false;
+    }
+    const size_t after = size_t(__builtin_ctzll(rest)) >> 1;
+    if (after == 0 || after > 16 || before + after > 18)
+        return false;
+    __m128i intHigh, intLow, fracHigh, fracLow;
+    digitLanes(p, intEnd, before, intHigh, intLow);
+    digitLanes(p, intEnd + 1 + after, after, fracHigh, fracLow);
+    const __m128i tens = _mm_setr_epi16(10, 1, 10, 1, 10, 1, 10, 1);
+    const __m128i hundreds = _mm_setr_epi16(100, 1, 100, 1, 100, 1, 100, 1);
+    const __m128i intQuads =
+        _mm_madd_epi16(_mm_packs_epi32(_mm_madd_epi16(intHigh, tens), _mm_madd_epi16(intLow, tens)), hundreds);
+    const __m128i fracQuads =
+        _mm_madd_epi16(_mm_packs_epi32(_mm_madd_epi16(fracHigh, tens), _mm_madd_epi16(fracLow, tens)), hundreds);
+    const __m128i eights = _mm_madd_epi16(_mm_packs_epi32(intQuads, fracQuads),
+                                          _mm_setr_epi16(10000, 1, 10000, 1, 10000, 1, 10000, 1));
+    alignas(16) uint32_t parts[4];
+    _mm_store_si128(reinterpret_cast<__m128i*>(parts), eights);
+    const uint64_t whole = uint64_t(parts[0]) * 100000000 + parts[1];
+    const uint64_t fraction = uint64_t(parts[2]) * 100000000 + parts[3];
+    value = whole * powersOfTen[after] + fraction;
+    intDigits = before;
+    fracDigits = after;
+    return true;
+}
+#endif
+
 // High and low halves of a 128-bit number divided by d, for high < d: the 64-bit quotient and remainder.
 inline uint64_t divideWide(uint64_t high, uint64_t low, uint64_t d, uint64_t& remainder) {
 #if defined(__x86_64__) && !defined(QARVIA_JSON_NO_SIMD)
@@ -158,30 +272,19 @@ inline uint64_t divideWide(uint64_t high, uint64_t low, uint64_t d, uint64_t& re
 #endif
 }
 
+
+// A double from its 53-bit mantissa (the top bit set) and power of two: mantissa * 2^exponent, normal range.
+inline double composeDouble(uint64_t mantissa, int exponent) {
+    const uint64_t bitsOut = uint64_t(exponent + 52 + 1023) << 52 | (mantissa & ((uint64_t(1) << 52) - 1));
+    double result;
+    std::memcpy(&result, &bitsOut, sizeof result);
+    return result;
+}
+
 // m / 10^k correctly rounded, for 0 < m < 2^64 and 0 <= k <= 19: m is shifted so that the quotient has 63 or
 // 64 bits, which are rounded to 53 to nearest, ties to even, with the lower bits and the remainder as sticky.
 double divideExact(uint64_t m, int k) {
-    static constexpr uint64_t powers[] = {1,
-                                          10,
-                                          100,
-                                          1000,
-                                          10000,
-                                          100000,
-                                          1000000,
-                                          10000000,
-                                          100000000,
-                                          1000000000,
-                                          10000000000,
-                                          100000000000,
-                                          1000000000000,
-                                          10000000000000,
-                                          100000000000000,
-                                          1000000000000000,
-                                          10000000000000000,
-                                          100000000000000000,
-                                          1000000000000000000,
-                                          10000000000000000000u};
-    const uint64_t d = powers[k];
+    const uint64_t d = powersOfTen[k];
     const int bits = 64 - __builtin_clzll(m);
     const int powerBits = 64 - __builtin_clzll(d);
     const int shift = 63 - bits + powerBits; // 2^62 <= m * 2^shift / d < 2^64
@@ -199,10 +302,47 @@ double divideExact(uint64_t m, int k) {
         mantissa >>= 1;
         ++exponent;
     }
-    const uint64_t bitsOut = uint64_t(exponent + 52 + 1023) << 52 | (mantissa & ((uint64_t(1) << 52) - 1));
-    double result;
-    std::memcpy(&result, &bitsOut, sizeof result);
-    return result;
+    return composeDouble(mantissa, exponent);
+}
+
+// 1 / 10^k as a 64-bit fraction with its top bit set: floor(2^shift / 10^k), for k from 1 to 19.
+struct Reciprocal {
+    uint64_t factor;
+    int shift;
+};
+constexpr auto reciprocalsOfTen = [] {
+    struct Table {
+        Reciprocal r[20];
+    } table{};
+    for (int k = 1; k < 20; ++k) {
+        const int shift = 63 + (64 - __builtin_clzll(powersOfTen[k]));
+        table.r[k] = {uint64_t((static_cast<unsigned __int128>(1) << shift) / powersOfTen[k]), shift};
+    }
+    return table;
+}();
+
+// m / 10^k correctly rounded, for 2^53 < m < 2^64 and 1 <= k <= 19, by one multiplication with the truncated
+// reciprocal. The product z falls short of the exact quotient (scaled) by less than 2^64, so its bits below
+// the 54 kept ones decide the rounding unless they are all zero (an exact tie or exact quotient may hide
+// there) or close enough to the top that the shortfall could carry into the kept bits: those rare cases go
+// to the exact division.
+double divideByTen(uint64_t m, int k) {
+    const Reciprocal r = reciprocalsOfTen.r[k];
+    const int lead = __builtin_clzll(m);
+    const unsigned __int128 z = static_cast<unsigned __int128>(m << lead) * r.factor; // at least 2^126
+    const int drop = int(uint64_t(z >> 127)) + 73; // bits below the 54 kept ones
+    const unsigned __int128 low = z & ((static_cast<unsigned __int128>(1) << drop) - 1);
+    const uint64_t carryBits = uint64_t(low >> 64); // drop - 64 bits, all ones when a carry may come
+    if (low == 0 || carryBits == (uint64_t(1) << (drop - 64)) - 1)
+        return divideExact(m, k);
+    const auto top = uint64_t(z >> drop); // 54 bits: 53 of the result and the rounding bit
+    uint64_t mantissa = (top >> 1) + (top & 1); // the lower bits are not zero: no tie
+    int exponent = drop + 1 - lead - r.shift;
+    if (mantissa >> 53) {
+        mantissa >>= 1;
+        ++exponent;
+    }
+    return composeDouble(mantissa, exponent);
 }
 
 // The usual number shapes, read in one pass straight from the text: -?digits(.digits)?([eE][+-]?digits)?
@@ -219,20 +359,26 @@ TJsonValue* readPlainNumber(const char16_t* p, size_t pos, size_t stop, size_t& 
     if (negative)
         ++j;
     uint64_t m = 0;
-    const size_t intStart = j;
-    j = takeDigits(p, j, stop, m, 19);
-    const size_t intDigits = j - intStart;
-    if (intDigits == 0 || intDigits > 18 || j >= stop)
-        return nullptr;
-    size_t fracDigits = 0;
+    size_t intDigits = 0, fracDigits = 0;
     bool dot = false, exponent = false;
-    if (p[j] == u'.') {
-        dot = true;
-        const size_t fracStart = ++j;
-        j = takeDigits(p, j, stop, m, 19 - intDigits);
-        fracDigits = j - fracStart;
-        if (fracDigits == 0 || intDigits + fracDigits > 18 || j >= stop)
+#ifdef QARVIA_JSON_SSE2
+    if (gatherNumber(p, j, stop, intDigits, dot, fracDigits, m)) {
+        j += intDigits + size_t(dot) + fracDigits;
+    } else
+#endif
+    {
+        intDigits = takeDigits(p, j, stop, m, 19) - j;
+        j += intDigits;
+        if (intDigits == 0 || intDigits > 18 || j >= stop)
             return nullptr;
+        if (p[j] == u'.') {
+            dot = true;
+            ++j;
+            fracDigits = takeDigits(p, j, stop, m, 19 - intDigits) - j;
+            j += fracDigits;
+            if (fracDigits == 0 || intDigits + fracDigits > 18 || j >= stop)
+                return nullptr;
+        }
     }
     int32_t e = 0;
     if (p[j] == u'e' || p[j] == u'E') {
@@ -271,7 +417,7 @@ TJsonValue* readPlainNumber(const char16_t* p, size_t pos, size_t stop, size_t& 
         return TJsonValue::NewOwnedDouble(negative ? -d : d);
     }
     if (m > 0 && power < 0 && power >= -19) {
-        const double d = divideExact(m, -power);
+        const double d = divideByTen(m, -power);
         return TJsonValue::NewOwnedDouble(negative ? -d : d);
     }
     return TJsonValue::NewOwnedDouble(readLeadingDouble(p + pos, j - pos));
@@ -355,6 +501,20 @@ private:
         return c == u'n' ? TJsonValue::NewOwned(skNull) : TJsonValue::NewOwnedBoolean(c == u't');
     }
 
+    // The end of what the run may read from pos on: the length limit or the end of the text.
+    size_t stopFrom(size_t pos) const {
+        const int64_t room = limit_ - t_.offset_;
+        return size_t(room) < n_ - pos ? pos + size_t(room) : n_;
+    }
+    // Takes the blanks at pos, counted into Offset, Line and Column; false when nothing readable follows.
+    bool takeBlanks(size_t& pos) {
+        const size_t stop = stopFrom(pos);
+        const size_t j = skipBlanks(pos, stop);
+        t_.offset_ += int64_t(j - pos);
+        pos = j;
+        return pos < stop;
+    }
+
     // After a separator or a name's colon has been taken, with frame f in tsSkipBlank and Resume equal to
     // resume (tsArrayNext, tsMemberStart or tsMemberValue): skips the blanks that follow and, when a value
     // comes next, enters it (the container's add state and a pushed frame at tsValueStart), as the unit by
@@ -362,12 +522,7 @@ private:
     // that the byte stores just made are not reloaded as one word.)
     void enterNext(TJsonTokenizerFrame*& f, size_t& pos, TJsonTokenizerState resume) {
         TJsonTokenizer& t = t_;
-        const int64_t room = limit_ - t.offset_;
-        const size_t stop = size_t(room) < n_ - pos ? pos + size_t(room) : n_;
-        const size_t j = skipBlanks(pos, stop);
-        t.offset_ += int64_t(j - pos);
-        pos = j;
-        if (pos >= stop)
+        if (!takeBlanks(pos))
             return;
         const char16_t c = p_[pos];
         if (c == u'/' || c == 0)
@@ -384,13 +539,19 @@ private:
     }
 
     // The value of frame f has just finished (tsSkipBlank, Resume tsDone). While the unit at pos (not yet
-    // read) is the closing bracket of the container around it, takes tsDone, the container's add and its
-    // separator state in one step, exactly as the unit by unit transitions would; a ',' does the same and
-    // goes on into the next element.
+    // read), after any blanks, is the closing bracket of the container around it, takes tsDone, the
+    // container's add and its separator state in one step, exactly as the unit by unit transitions would; a
+    // ',' does the same and goes on into the next element.
     void closeInline(TJsonTokenizerFrame*& f, size_t& pos) {
         TJsonTokenizer& t = t_;
         while (t.level_ > 0 && pos < n_ && t.offset_ < limit_) {
-            const char16_t c = p_[pos];
+            char16_t c = p_[pos];
+            if (isBlank(c)) {
+                // Indented text: the line break and indentation before a closing bracket, as tsSkipBlank.
+                if (!takeBlanks(pos))
+                    return;
+                c = p_[pos];
+            }
             TJsonTokenizerFrame& parent = t.frames_[t.level_ - 1];
             TJsonTokenizerState next;
             if (parent.State == tsArrayAdd) {
@@ -401,13 +562,15 @@ private:
             } else if (parent.State == tsMemberAdd) {
                 if (c != u',' && c != u'}')
                     return;
-                parent.Current.Get()->Payload.Object->StoreOwned(parent.MemberName, f->Current.Detach());
-                parent.MemberName.clear();
+                parent.Current.Get()->Payload.Object->StoreOwned(parent.Name(), f->Current.Detach());
+                parent.ClearName();
                 next = c == u',' ? tsMemberStart : tsDone;
             } else {
                 return;
             }
-            f->Reset();
+            // The frame left holds nothing now but in a path run (containers, pending arguments).
+            if (pathMode_)
+                f->Reset();
             --t.level_;
             f = &parent;
             parent.Resume = next;
@@ -545,6 +708,22 @@ bool TJsonRun::wordEnds(char16_t c) const {
 
 IJsonValue TJsonRun::Execute() {
     TJsonTokenizer& t = t_;
+    // Names still pointing into the text are copied when the run ends (the text may then go away); should the
+    // run end by an exception, they are dropped instead.
+    const auto keepNames = [&t](bool copy) {
+        for (int32_t l = 0; l <= t.level_ && l < t.framesBuilt_; ++l) {
+            TJsonTokenizerFrame& frame = t.frames_[l];
+            if (frame.NameInText.data()) {
+                if (copy)
+                    frame.MemberName.assign(frame.NameInText);
+                frame.NameInText = {};
+            }
+        }
+    };
+    struct DropNames {
+        decltype(keepNames)& keep;
+        ~DropNames() { keep(false); }
+    } dropNames{keepNames};
     t.offset_ = 0;
     t.error_ = peNone;
     TJsonWriterString& scratch = t.scratch_;
@@ -570,8 +749,7 @@ IJsonValue TJsonRun::Execute() {
         case tsSkipBlank:
             if (isBlank(c)) {
                 // Take the whole run of blanks (indentation) at once.
-                const int64_t room = limit_ - t.offset_;
-                const size_t stop = size_t(room) < n_ - pos ? pos + size_t(room) : n_;
+                const size_t stop = stopFrom(pos);
                 const size_t j = skipBlanks(pos + 1, stop);
                 t.offset_ += int64_t(j - pos);
                 pos = j;
@@ -788,8 +966,7 @@ IJsonValue TJsonRun::Execute() {
                 step = Step::Consume;
             } else {
                 // Ordinary units: take the whole run up to the next unit that needs attention.
-                const int64_t room = limit_ - t.offset_;
-                const size_t stop = size_t(room) < n_ - pos ? pos + size_t(room) : n_;
+                const size_t stop = stopFrom(pos);
                 const size_t j = scanQuoted(pos + 1, stop, t.quoteChar_);
                 if (j < stop && p_[j] == t.quoteChar_ && scratch.Used() == 0) {
                     // The whole text is here: build the value straight from the input.
@@ -797,7 +974,7 @@ IJsonValue TJsonRun::Execute() {
                     if (!isName) {
                         finish(*f, TJsonValue::NewOwnedText(p_ + pos, j - pos));
                     } else {
-                        f->MemberName.assign(p_ + pos, j - pos);
+                        f->NameInText = {p_ + pos, j - pos};
                         f->Resume = tsNameSep;
                         f->State = tsSkipBlank;
                     }
@@ -915,8 +1092,7 @@ IJsonValue TJsonRun::Execute() {
                 goto dispatch;
             }
             // Take the run of number characters at once.
-            const int64_t room = limit_ - t.offset_;
-            const size_t stop = size_t(room) < n_ - pos ? pos + size_t(room) : n_;
+            const size_t stop = stopFrom(pos);
             size_t j = pos;
             if (scratch.Used() == 0) {
                 if (TJsonValue* v = readPlainNumber(p_, pos, stop, j, t.fractional_, t.fractionDigits_)) {
@@ -1050,8 +1226,8 @@ IJsonValue TJsonRun::Execute() {
             break;
 
         case tsMemberAdd:
-            f->Current.Get()->Payload.Object->StoreOwned(f->MemberName, finished_.Detach());
-            f->MemberName.clear();
+            f->Current.Get()->Payload.Object->StoreOwned(f->Name(), finished_.Detach());
+            f->ClearName();
             f->Resume = tsMemberSep;
             f->State = tsSkipBlank;
             goto dispatch;
@@ -1173,6 +1349,7 @@ IJsonValue TJsonRun::Execute() {
         break; // Stop
     }
 
+    keepNames(true);
     if (t.error_ == peMoreInput)
         return {}; // the caller may feed the rest of the text to the same tokenizer
     if (failed || t.error_ != peNone) {

@@ -80,13 +80,21 @@ struct TJsonTokenizerFrame {
     std::u16string MemberName;
     IJsonValue Container;
     IJsonValue OuterContainer;
+    // A quoted name found whole in the text of the running run, used from there; it is copied into
+    // MemberName only when the run ends before its member is stored.
+    std::u16string_view NameInText;
 
+    std::u16string_view Name() const noexcept { return NameInText.data() ? NameInText : MemberName; }
+    void ClearName() noexcept {
+        MemberName.clear();
+        NameInText = {};
+    }
     void Reset() {
         State = tsSkipBlank;
         Resume = tsValueStart;
         Pending.Reset();
         Current.Reset();
-        MemberName.clear();
+        ClearName();
         Container.Reset();
         OuterContainer.Reset();
     }

@@ -7,25 +7,14 @@
 #include <new>
 #include <vector>
 
-#if defined(__SANITIZE_ADDRESS__)
-#define QARVIA_JSON_POOL 0
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define QARVIA_JSON_POOL 0
-#endif
-#endif
-#ifndef QARVIA_JSON_POOL
-#define QARVIA_JSON_POOL 1
-#endif
-
 namespace qarvia::json::pool {
 
 #if QARVIA_JSON_POOL
 
+constinit thread_local CarverState carverState{};
+
 namespace {
 
-constexpr size_t Granule = 16;
-constexpr size_t ChunkSize = 64 * 1024;
 constexpr size_t HeaderSize = 64;
 constexpr int64_t Bias = int64_t(1) << 40;
 constexpr size_t KeptChunks = 512; // up to 32 MiB kept for the next document
@@ -80,87 +69,84 @@ void countDown(ChunkHeader* header, int64_t n) noexcept {
         recycleChunk(header);
 }
 
-struct ThreadCarver {
-    ChunkHeader* chunk = nullptr;
-    char* bump = nullptr;
-    char* end = nullptr;
-    int64_t carved = 0;
-    // Frees are counted here while they fall in one chunk (a tree is freed mostly chunk by chunk) and
-    // handed to the chunk's shared counter in one step; at worst one chunk per thread waits for the next
-    // free, allocation or the thread's end.
-    ChunkHeader* freeChunk = nullptr;
-    int64_t freePending = 0;
+ChunkHeader* chunkOf(void* block) noexcept {
+    return reinterpret_cast<ChunkHeader*>(reinterpret_cast<uintptr_t>(block) & ~uintptr_t(ChunkSize - 1));
+}
 
-    ~ThreadCarver() {
+// Frees are counted in carverState while they fall in one chunk (a tree is freed mostly chunk by chunk) and
+// handed to the chunk's shared counter in one step; at worst one chunk per thread waits for the next free,
+// allocation or the thread's end.
+void flushFrees() noexcept {
+    CarverState& c = carverState;
+    if (c.freeChunk)
+        countDown(static_cast<ChunkHeader*>(c.freeChunk), c.freePending);
+    c.freeChunk = nullptr;
+    c.freePending = 0;
+}
+
+// Hands the carving chunk over to its blocks: it dies with the last of them.
+void retire() noexcept {
+    CarverState& c = carverState;
+    if (c.end)
+        countDown(chunkOf(c.end - 1), Bias - c.carved);
+    c.bump = c.end = nullptr;
+    c.carved = 0;
+}
+
+// Settles the thread's chunk and pending frees when the thread ends; armed by the first chunk it takes.
+struct ThreadEnd {
+    ~ThreadEnd() {
         flushFrees();
         retire();
     }
-
-    void flushFrees() noexcept {
-        if (freeChunk)
-            countDown(freeChunk, freePending);
-        freeChunk = nullptr;
-        freePending = 0;
-    }
-    void countFree(ChunkHeader* header) noexcept {
-        if (header != freeChunk) {
-            flushFrees();
-            freeChunk = header;
-        }
-        ++freePending;
-    }
-
-    // Hands the chunk over to its blocks: it dies with the last of them.
-    void retire() noexcept {
-        if (chunk)
-            countDown(chunk, Bias - carved);
-        chunk = nullptr;
-        bump = end = nullptr;
-        carved = 0;
-    }
-
-    void* take(size_t size) {
-        if (size_t(end - bump) < size) {
-            flushFrees(); // a chunk that died meanwhile can be taken again at once
-            retire();
-            chunk = acquireChunk();
-            bump = reinterpret_cast<char*>(chunk) + HeaderSize;
-            end = reinterpret_cast<char*>(chunk) + ChunkSize;
-        }
-        void* block = bump;
-        bump += size;
-        ++carved;
-        return block;
-    }
 };
-
-thread_local ThreadCarver carver;
+thread_local ThreadEnd threadEnd;
 
 } // namespace
 
-void* allocate(size_t size) {
+void* allocateSlow(size_t size) {
     if (size > MaxPooled)
         return ::operator new(size);
-    return carver.take(size == 0 ? Granule : (size + Granule - 1) & ~(Granule - 1));
+    const size_t rounded = size == 0 ? Granule : (size + Granule - 1) & ~(Granule - 1);
+    CarverState& c = carverState;
+    if (size_t(c.end - c.bump) < rounded) {
+        [[maybe_unused]] volatile ThreadEnd* arm = &threadEnd;
+        flushFrees(); // a chunk that died meanwhile can be taken again at once
+        retire();
+        ChunkHeader* chunk = acquireChunk();
+        c.bump = reinterpret_cast<char*>(chunk) + HeaderSize;
+        c.end = reinterpret_cast<char*>(chunk) + ChunkSize;
+    }
+    void* block = c.bump;
+    c.bump += rounded;
+    ++c.carved;
+    return block;
 }
 
-void release(void* block, size_t size) noexcept {
+void releaseSlow(void* block, size_t size) noexcept {
     if (!block)
         return;
     if (size > MaxPooled) {
         ::operator delete(block);
         return;
     }
-    carver.countFree(reinterpret_cast<ChunkHeader*>(reinterpret_cast<uintptr_t>(block) & ~uintptr_t(ChunkSize - 1)));
+    CarverState& c = carverState;
+    ChunkHeader* header = chunkOf(block);
+    if (header != c.freeChunk) {
+        [[maybe_unused]] volatile ThreadEnd* arm = &threadEnd; // a thread that only frees settles them too
+        flushFrees();
+        c.freeChunk = header;
+    }
+    ++c.freePending;
 }
 
 #else
 
-void* allocate(size_t size) {
+void* allocateSlow(size_t size) {
     return ::operator new(size);
 }
 
-void release(void* block, size_t) noexcept {
+void releaseSlow(void* block, size_t) noexcept {
     ::operator delete(block);
 }
 

@@ -17,6 +17,8 @@
 // An IJsonValue is a counted reference and may be empty. Every operation on an empty reference is safe and
 // gives the empty result (no value, empty text, 0, false); where a kind is asked, it counts as skNull.
 
+#include "json/JsonPool.h"
+
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -131,6 +133,18 @@ public:
             RefCount.store(0, std::memory_order_relaxed);
             destroyUnchecked(this);
         }
+    }
+    // Release for the holders that free trees (arrays, member tables): a value without a container or
+    // callback whose last reference this is goes straight back to the pool, without the destructor's call.
+    void ReleaseMember() noexcept {
+        if (Kind != skObject && Kind != skArray && Kind != skMethod &&
+            RefCount.load(std::memory_order_acquire) == 1) {
+            RefCount.store(0, std::memory_order_relaxed);
+            Text.clear();
+            pool::release(this, sizeof(TJsonValue));
+            return;
+        }
+        Release();
     }
 
     std::atomic<int32_t> RefCount{0};
@@ -338,10 +352,15 @@ private:
     // are only allocated as they are reached, so the many short arrays of a document stay small.
     void reserveSlots(int32_t index);
 
-    TJsonValue** items_ = nullptr;
+    // The first slots live in the array itself: most arrays of a document are short (pairs of coordinates,
+    // a few tags), and then need no block of their own.
+    static constexpr int32_t OwnSlots = 2;
+
+    TJsonValue** items_ = own_;
     int32_t count_ = 0;
     int32_t capacity_ = InitialCapacity;
-    int32_t allocated_ = 0; // slots in memory, at most capacity_; those at or beyond count_ are empty
+    int32_t allocated_ = OwnSlots; // slots in memory, at most capacity_; those at or beyond count_ are empty
+    TJsonValue* own_[OwnSlots] = {};
 };
 
 // A node of the member table. The name is stored right after the node in the same allocation.

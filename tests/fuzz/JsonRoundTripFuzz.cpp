@@ -52,7 +52,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         for (size_t at = 0;; at += piece) {
             const std::u16string_view rest = at < text.size() ? std::u16string_view(text).substr(at) : u"";
             const size_t n = std::min(piece, rest.size());
-            result = ParseWithTokenizer(t, rest, n == 0 ? -1 : int64_t(n), strict);
+            {
+                // Each piece in a buffer of its own that is gone once read: nothing may point into it later.
+                const std::u16string buffer(rest.substr(0, n));
+                result = ParseWithTokenizer(t, buffer, n == 0 ? -1 : int64_t(n), strict);
+            }
             // A complete value whose piece was used up may still have blanks or comments after it; a zero
             // unit ends the text as it ends the whole run.
             const bool atZero = t.Offset() > 0 && size_t(t.Offset()) <= n && rest[size_t(t.Offset()) - 1] == 0;

@@ -56,6 +56,25 @@ TEST(JsonValueTest, ReferenceCountsDecideLifetime) {
     TJsonValue::Destroy(loose); // freed: the leak checker sees nothing left behind
 }
 
+// Freeing a document must leave alone whatever is still held elsewhere: items, members and strings taken out
+// of it, and a value shared with another document; arrays keep their order as they outgrow their first slots.
+TEST(JsonValueTest, PartsOfADocumentOutliveIt) {
+    IJsonValue doc = parse("[1, \"text\", {\"a\": \"b\", \"n\": 2.5}, [2, 3]]");
+    const IJsonValue number = doc.ToArray()->ItemAt(0);
+    const IJsonValue text = doc.ToArray()->ItemAt(1);
+    const IJsonValue member = doc.ToArray()->ItemAt(2).ValueAt(u"a");
+    const IJsonValue other = parse("[]");
+    other.ToArray()->Append(doc.ToArray()->ItemAt(3));
+    for (int i = 4; i <= 6; ++i)
+        other.ToArray()->ItemAt(0).ToArray()->Append(TJsonValue::FromInteger(i));
+    EXPECT_EQ(other.ToArray()->ItemAt(0).ToArray()->RemoveAt(0).ToInteger(), 2);
+    doc.Reset();
+    EXPECT_EQ(number.ToInteger(), 1);
+    EXPECT_EQ(text.ToText(), u"text");
+    EXPECT_EQ(member.ToText(), u"b");
+    EXPECT_EQ(json(other), "[[3,4,5,6]]");
+}
+
 TEST(JsonValueTest, MembersStayOrderedAndBalanced) {
     const IJsonValue obj = TJsonValue::FromKind(skObject);
     TJsonMemberTable* t = obj.ToObject();
@@ -109,6 +128,7 @@ TEST(JsonValueTest, OrdinalComparisonOfNames) {
         {u"abcdefgh"sv, u"abcdefgh"sv, 0},     {u"abcdefgh"sv, u"abcdefgi"sv, -1}, {u"abcdefg"sv, u"abcdefgh"sv, -1},
         {u"abcd\0xyz"sv, u"abcd\0xzz"sv, 0}, {u"ab\0d"sv, u"ab\0e"sv, 0},         {u"abcd"sv, u"abcd\0"sv, 0},
         {u"Babcdefg"sv, u"aabcdefg"sv, -1},   {u"abcd\uFFFF"sv, u"abcd\u0100"sv, 1}, {u""sv, u"a"sv, -1},
+        {u"ab\0dxyz"sv, u"abcdxyz"sv, -1},    {u"a\u8000cd"sv, u"a\u8000ce"sv, -1},  {u"a\u8000\0d"sv, u"a\u8000\0e"sv, 0},
     };
     for (const auto& [a, b, sign] : cases) {
         const int c = CompareOrdinal(a, b);
