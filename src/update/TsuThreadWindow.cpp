@@ -240,10 +240,47 @@ bool TsuThreadWindow::event(QEvent* e) {
     return true;
 }
 
+namespace {
+
+// While the worker shares the main thread's processor, the main thread stays on that processor for the rest
+// of the chain: left free, the system wakes it wherever a processor is idle, the worker follows it there,
+// and every call pays a move. It is free again when the chain ends or the worker stops sharing.
+class MainThreadPin {
+public:
+    MainThreadPin() = default;
+    MainThreadPin(const MainThreadPin&) = delete;
+    MainThreadPin& operator=(const MainThreadPin&) = delete;
+    ~MainThreadPin() { follow(false); }
+
+    void follow(bool sharing) {
+        if (sharing == pinned_)
+            return;
+        if (sharing) {
+            if (sched_getaffinity(0, sizeof own_, &own_) != 0)
+                return;
+            cpu_set_t one;
+            CPU_ZERO(&one);
+            CPU_SET(sched_getcpu(), &one);
+            pinned_ = sched_setaffinity(0, sizeof one, &one) == 0;
+        } else {
+            sched_setaffinity(0, sizeof own_, &own_);
+            pinned_ = false;
+        }
+    }
+
+private:
+    bool pinned_ = false;
+    cpu_set_t own_{};
+};
+
+} // namespace
+
 void TsuThreadWindow::serve(const std::shared_ptr<TsuMainThreadChannel>& channel) {
     using Channel = TsuMainThreadChannel;
     const auto chainUntil = Clock::now() + std::chrono::milliseconds(ChainMilliseconds);
+    MainThreadPin pin;
     for (;;) {
+        pin.follow(channel->sharing.load(std::memory_order_relaxed));
         int pending = Channel::Pending;
         if (!channel->state.compare_exchange_strong(pending, Channel::Taken, std::memory_order_acq_rel)) {
             channel->listen.store(Channel::NotListening, std::memory_order_release);

@@ -19,9 +19,10 @@
 // - spinning: with a processor free for each side, both spin briefly (WorkerSpinNs, MainSpinNs) before they
 //   sleep, so a block costs no thread wake-up at all; waking a thread on an idle processor costs more than a
 //   block's whole work, on a virtual machine many times more.
-// - sharing: nobody spins and the worker binds itself to the processor the main thread runs on. Only one of
-//   the two runs at a time anyway, so they lose nothing by sharing one processor, and each hand-off is a
-//   plain switch between two threads there instead of a wake-up across processors. When the machine is busy,
+// - sharing: nobody spins and the worker binds itself to the processor the main thread runs on, where the
+//   main thread stays while it serves the worker's calls in a row. Only one of the two runs at a time anyway,
+//   so they lose nothing by sharing one processor, and each hand-off is a plain switch between two threads
+//   there instead of a wake-up across processors. When the machine is busy,
 //   spinning only takes processor time from the thread spun for.
 // The worker judges the mode by what it costs (TsuHandOffJudge), over every ModeWindow calls: the time a call
 // took beyond its handler's own time (the hand-off's delay), plus the processor time both sides spun in vain.

@@ -772,7 +772,9 @@ TEST(MainThreadChannelTest, SlowHandlersBindTheWorkerToTheMainThreadsProcessor) 
     auto channel = std::make_shared<TsuMainThreadChannel>(window);
     constexpr int calls = 400;
     std::vector<int> seen;
-    std::vector<int> mainProcessor(calls, -1), workerProcessor(calls, -1), boundTo(calls, 0);
+    std::vector<int> mainProcessor(calls, -1), workerProcessor(calls, -1), boundTo(calls, 0), mainBoundTo(calls, 0);
+    cpu_set_t mainMask;
+    ASSERT_EQ(sched_getaffinity(0, sizeof mainMask, &mainMask), 0);
     std::atomic<bool> finished{false};
     std::thread worker([&] {
         for (int i = 0; i < calls; ++i) {
@@ -780,6 +782,9 @@ TEST(MainThreadChannelTest, SlowHandlersBindTheWorkerToTheMainThreadsProcessor) 
                 seen.push_back(i);
                 std::this_thread::sleep_for(std::chrono::microseconds(3 * TsuMainThreadChannel::WorkerSpinNs / 1000));
                 mainProcessor[std::size_t(i)] = sched_getcpu(); // where the main thread returns from the call
+                cpu_set_t mask;
+                if (sched_getaffinity(0, sizeof mask, &mask) == 0)
+                    mainBoundTo[std::size_t(i)] = CPU_COUNT(&mask);
             };
             if (!channel->call(call))
                 break;
@@ -798,10 +803,14 @@ TEST(MainThreadChannelTest, SlowHandlersBindTheWorkerToTheMainThreadsProcessor) 
     int followed = 0;
     for (int i = 2 * TsuMainThreadChannel::ModeWindow; i < calls; ++i) {
         EXPECT_EQ(boundTo[std::size_t(i)], 1) << "call " << i;
+        EXPECT_EQ(mainBoundTo[std::size_t(i)], 1) << "call " << i; // the main thread stays put meanwhile
         followed += workerProcessor[std::size_t(i)] == mainProcessor[std::size_t(i - 1)] ? 1 : 0;
     }
-    // The main thread may move now and then; the worker follows it at its next call.
+    // Between chains of calls the main thread may move; the worker follows it at its next call.
     EXPECT_GE(followed, (calls - 2 * TsuMainThreadChannel::ModeWindow) * 9 / 10);
+    cpu_set_t after;
+    ASSERT_EQ(sched_getaffinity(0, sizeof after, &after), 0);
+    EXPECT_TRUE(CPU_EQUAL(&after, &mainMask)); // free again once the calls are over
     channel->close();
     TsuThreadWindow::release();
 }
