@@ -59,6 +59,28 @@ template <typename Ready> bool spinFor(Ready ready, std::int64_t budgetNs) {
     }
 }
 
+// Gives the processor up until ready() holds, at most `budgetNs`: between two threads bound to one processor,
+// a yield hands it straight to the other, with no wake-up to pay on either side. A yield that took longer
+// than YieldNs (more than the other side's longest step, a 256 KiB write) gave the processor to some other
+// program, whose turn the yielding thread then waits out: `crowded` is set, and the caller had better sleep
+// until it is woken (which takes the processor back at once) and not yield for a while.
+constexpr std::int64_t YieldNs = 500000;
+template <typename Ready> bool yieldFor(Ready ready, std::int64_t budgetNs, bool& crowded) {
+    const auto until = Clock::now() + std::chrono::nanoseconds(budgetNs);
+    for (;;) {
+        if (ready())
+            return true;
+        const auto before = Clock::now();
+        sched_yield();
+        const auto after = Clock::now();
+        crowded = after - before > std::chrono::nanoseconds(YieldNs);
+        if (ready())
+            return true;
+        if (crowded || after > until)
+            return false;
+    }
+}
+
 void futexWakeAll(std::atomic<int>& word) {
     syscall(SYS_futex, reinterpret_cast<int*>(&word), FUTEX_WAKE_PRIVATE, INT_MAX, nullptr, nullptr, 0);
 }
@@ -100,12 +122,21 @@ bool TsuMainThreadChannel::call(Function function, void* context) {
     }
     // Wait until the main thread marks the call done (or the channel is closed): a short spin unless the two
     // share a processor, then asleep on the channel.
-    const bool spun = !shared && spinFor(
-                                     [this] {
-                                         const int s = state.load(std::memory_order_acquire);
-                                         return s != Pending && s != Taken;
-                                     },
-                                     WorkerSpinNs);
+    const auto returned = [this] {
+        const int s = state.load(std::memory_order_acquire);
+        return s != Pending && s != Taken;
+    };
+    bool spun = false;
+    if (!shared) {
+        spun = spinFor(returned, WorkerSpinNs);
+    } else if (yieldPause.load(std::memory_order_relaxed) > 0) {
+        yieldPause.fetch_sub(1, std::memory_order_relaxed);
+    } else {
+        bool crowded = false;
+        spun = yieldFor(returned, WorkerSpinNs, crowded);
+        if (crowded)
+            yieldPause.store(YieldPauseCalls, std::memory_order_relaxed);
+    }
     int now = state.load(std::memory_order_seq_cst);
     while (now == Pending || now == Taken) {
         workerSleeping.store(true, std::memory_order_seq_cst);
@@ -117,6 +148,7 @@ bool TsuMainThreadChannel::call(Function function, void* context) {
     }
     state.store(Idle, std::memory_order_relaxed);
     const std::int64_t callNs = std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - started).count();
+    // A yield that ran out gave the processor to the main thread's handler: only a vain spin costs extra.
     judgeMode(callNs + (!shared && !spun ? WorkerSpinNs : 0));
     return now == Done;
 }
@@ -302,12 +334,19 @@ void TsuThreadWindow::serve(const std::shared_ptr<TsuMainThreadChannel>& channel
         if (!keepListening)
             return;
 
-        // Spin briefly for the next call (not when sharing a processor with the worker), then sleep on the
-        // channel until it is delivered or the listening time is over.
-        if (!channel->sharing.load(std::memory_order_relaxed) &&
-            !spinFor([&] { return channel->listen.load(std::memory_order_acquire) != Channel::Listening; },
-                     Channel::MainSpinNs))
-            channel->mainSpunNs.fetch_add(Channel::MainSpinNs, std::memory_order_relaxed);
+        // Spin briefly for the next call (sharing a processor with the worker: yield it to the worker), then
+        // sleep on the channel until it is delivered or the listening time is over.
+        const auto delivered = [&] { return channel->listen.load(std::memory_order_acquire) != Channel::Listening; };
+        if (!channel->sharing.load(std::memory_order_relaxed)) {
+            if (!spinFor(delivered, Channel::MainSpinNs))
+                channel->mainSpunNs.fetch_add(Channel::MainSpinNs, std::memory_order_relaxed);
+        } else if (channel->yieldPause.load(std::memory_order_relaxed) == 0) {
+            bool crowded = false;
+            if (!yieldFor(delivered, Channel::MainSpinNs, crowded))
+                channel->mainSpunNs.fetch_add(Channel::MainSpinNs, std::memory_order_relaxed);
+            if (crowded)
+                channel->yieldPause.store(Channel::YieldPauseCalls, std::memory_order_relaxed);
+        }
         const auto listenUntil = Clock::now() + std::chrono::microseconds(ListenMicroseconds);
         for (;;) {
             int expected = Channel::Listening;

@@ -21,8 +21,9 @@
 //   block's whole work, on a virtual machine many times more.
 // - sharing: nobody spins and the worker binds itself to the processor the main thread runs on, where the
 //   main thread stays while it serves the worker's calls in a row. Only one of the two runs at a time anyway,
-//   so they lose nothing by sharing one processor, and each hand-off is a plain switch between two threads
-//   there instead of a wake-up across processors. When the machine is busy,
+//   so they lose nothing by sharing one processor; each side waiting briefly yields the processor to the
+//   other, so a hand-off is a plain switch between two threads there, with no wake-up at all (unless another
+//   program turns out to want that processor: then they sleep and wake for a while). When the machine is busy,
 //   spinning only takes processor time from the thread spun for.
 // The worker judges the mode by what it costs (TsuHandOffJudge), over every ModeWindow calls: the time a call
 // took beyond its handler's own time (the hand-off's delay), plus the processor time both sides spun in vain.
@@ -105,6 +106,8 @@ public:
     static constexpr std::int64_t WorkerSpinNs = 60000;
     static constexpr std::int64_t MainSpinNs = 100000;
     static constexpr int ModeWindow = TsuHandOffJudge::Window;
+    // Calls for which neither side yields the processor after a yield found another program waiting for it.
+    static constexpr int YieldPauseCalls = 4096;
 
 private:
     friend class TsuThreadWindow;
@@ -117,6 +120,7 @@ private:
     // Written by the worker: nobody spins, the worker is bound (as the judge starts).
     std::atomic<bool> sharing{TsuHandOffJudge{}.mode() == TsuHandOffJudge::Sharing};
     std::atomic<int> mainProcessor{-1}; // where the main thread ran the last call
+    std::atomic<int> yieldPause{0};     // calls left without yielding (see YieldPauseCalls)
     // Written by the main thread, taken by the worker when it judges: the time spent in handlers, and spun
     // in vain waiting for the next call (nanoseconds).
     std::atomic<std::int64_t> handlerNs{0};
