@@ -4,6 +4,7 @@
 #include "json/JsonParser.h"
 #include "json/JsonPool.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -179,12 +180,15 @@ TJsonArray::~TJsonArray() {
         pool::release(items_, size_t(allocated_) * sizeof(TJsonValue*));
 }
 
+// Room for `index` from `size` slots: twice as many, or just enough when that is still short.
+static int64_t grownToHold(int32_t size, int32_t index) {
+    return std::max(int64_t(size) * 2, int64_t(index) + 1);
+}
+
 void TJsonArray::GrowTo(int32_t index) {
     if (index < capacity_)
         return;
-    int64_t newCapacity = int64_t(capacity_) * 2;
-    if (newCapacity <= index)
-        newCapacity = int64_t(index) + 1;
+    const int64_t newCapacity = grownToHold(capacity_, index);
     if (newCapacity > INT32_MAX)
         throw std::bad_alloc();
     capacity_ = static_cast<int32_t>(newCapacity);
@@ -193,9 +197,7 @@ void TJsonArray::GrowTo(int32_t index) {
 void TJsonArray::reserveSlots(int32_t index) {
     if (index < allocated_)
         return;
-    int64_t wanted = int64_t(allocated_) * 2;
-    if (wanted <= index)
-        wanted = int64_t(index) + 1;
+    int64_t wanted = grownToHold(allocated_, index);
     if (wanted > capacity_)
         wanted = capacity_;
     auto* grown = static_cast<TJsonValue**>(pool::allocate(size_t(wanted) * sizeof(TJsonValue*)));

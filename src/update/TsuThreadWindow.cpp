@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <chrono>
 #include <climits>
+#include <optional>
 #include <ctime>
 #include <linux/futex.h>
 #include <sys/syscall.h>
@@ -89,6 +90,19 @@ void futexWakeAll(std::atomic<int>& word) {
 
 TsuMainThreadChannel::TsuMainThreadChannel(TsuThreadWindow* window) : window(window) {}
 
+template <typename Ready>
+std::optional<bool> TsuMainThreadChannel::waitBriefly(bool shared, Ready ready, std::int64_t budgetNs) {
+    if (!shared)
+        return spinFor(ready, budgetNs);
+    if (yieldPause.load(std::memory_order_relaxed) > 0)
+        return std::nullopt;
+    bool crowded = false;
+    const bool held = yieldFor(ready, budgetNs, crowded);
+    if (crowded)
+        yieldPause.store(YieldPauseCalls, std::memory_order_relaxed);
+    return held;
+}
+
 bool TsuMainThreadChannel::call(Function function, void* context) {
     const auto started = Clock::now();
     const bool shared = sharing.load(std::memory_order_relaxed);
@@ -120,23 +134,16 @@ bool TsuMainThreadChannel::call(Function function, void* context) {
             QCoreApplication::postEvent(window, new CallEvent(shared_from_this()));
         }
     }
-    // Wait until the main thread marks the call done (or the channel is closed): a short spin unless the two
-    // share a processor, then asleep on the channel.
+    // Wait until the main thread marks the call done (or the channel is closed): briefly awake (waitBriefly),
+    // then asleep on the channel.
     const auto returned = [this] {
         const int s = state.load(std::memory_order_acquire);
         return s != Pending && s != Taken;
     };
-    bool spun = false;
-    if (!shared) {
-        spun = spinFor(returned, WorkerSpinNs);
-    } else if (yieldPause.load(std::memory_order_relaxed) > 0) {
-        yieldPause.fetch_sub(1, std::memory_order_relaxed);
-    } else {
-        bool crowded = false;
-        spun = yieldFor(returned, WorkerSpinNs, crowded);
-        if (crowded)
-            yieldPause.store(YieldPauseCalls, std::memory_order_relaxed);
-    }
+    const std::optional<bool> waited = waitBriefly(shared, returned, WorkerSpinNs);
+    if (!waited)
+        yieldPause.fetch_sub(1, std::memory_order_relaxed); // a call made while yields pause counts the pause down
+    const bool spun = waited.value_or(false);
     int now = state.load(std::memory_order_seq_cst);
     while (now == Pending || now == Taken) {
         workerSleeping.store(true, std::memory_order_seq_cst);
@@ -337,16 +344,9 @@ void TsuThreadWindow::serve(const std::shared_ptr<TsuMainThreadChannel>& channel
         // Spin briefly for the next call (sharing a processor with the worker: yield it to the worker), then
         // sleep on the channel until it is delivered or the listening time is over.
         const auto delivered = [&] { return channel->listen.load(std::memory_order_acquire) != Channel::Listening; };
-        if (!channel->sharing.load(std::memory_order_relaxed)) {
-            if (!spinFor(delivered, Channel::MainSpinNs))
-                channel->mainSpunNs.fetch_add(Channel::MainSpinNs, std::memory_order_relaxed);
-        } else if (channel->yieldPause.load(std::memory_order_relaxed) == 0) {
-            bool crowded = false;
-            if (!yieldFor(delivered, Channel::MainSpinNs, crowded))
-                channel->mainSpunNs.fetch_add(Channel::MainSpinNs, std::memory_order_relaxed);
-            if (crowded)
-                channel->yieldPause.store(Channel::YieldPauseCalls, std::memory_order_relaxed);
-        }
+        if (channel->waitBriefly(channel->sharing.load(std::memory_order_relaxed), delivered, Channel::MainSpinNs) ==
+            false)
+            channel->mainSpunNs.fetch_add(Channel::MainSpinNs, std::memory_order_relaxed);
         const auto listenUntil = Clock::now() + std::chrono::microseconds(ListenMicroseconds);
         for (;;) {
             int expected = Channel::Listening;

@@ -36,6 +36,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 
 namespace qarvia::update {
 
@@ -125,6 +126,10 @@ private:
     // in vain waiting for the next call (nanoseconds).
     std::atomic<std::int64_t> handlerNs{0};
     std::atomic<std::int64_t> mainSpunNs{0};
+    // Waits at most budgetNs for ready() before a side sleeps: spinning, or, sharing a processor, yielding it to
+    // the other side while yields are not paused (a crowded yield pauses them). Nothing when it did not wait
+    // (paused), else whether ready() held in time.
+    template <typename Ready> std::optional<bool> waitBriefly(bool shared, Ready ready, std::int64_t budgetNs);
     // The worker's own bookkeeping.
     void judgeMode(std::int64_t callNs);
     void bindWorker(int processor);
