@@ -113,7 +113,8 @@ set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://qarvia.lumora-games.net/")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The skin's pictures and the icon are SVG, drawn by Qt's SVG plugins, which no program links directly.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6svg6")
-# Chinese text needs a CJK font; links and update pages open in the desktop's browser.
+# Chinese text the program's own fonts lack (names, pasted text) needs a CJK font; links and update pages
+# open in the desktop's browser.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-noto-cjk | fonts-wqy-microhei, xdg-utils")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION

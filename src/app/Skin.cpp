@@ -6,9 +6,11 @@
 #include "ui/WebView.h"
 
 #include <QApplication>
+#include <QFontDatabase>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QResource>
 
 // The resource lives in a static library: nothing would pull it into the program without this reference.
 static void initSkinResources() {
@@ -31,8 +33,31 @@ QString skinStyleSheet() {
     return QString::fromUtf8(kSkinSheet);
 }
 
+bool loadWindowFonts() {
+    static const bool loaded = [] {
+        bool all = true;
+        for (const char* name : {":/fonts/qarvia-sans.otf", ":/fonts/qarvia-serif.otf"}) {
+            const QResource font(QString::fromLatin1(name));
+            // Read in place from the program's own pages: only the parts a text needs are ever loaded.
+            all = all && font.isValid() && font.compressionAlgorithm() == QResource::NoCompression &&
+                  QFontDatabase::addApplicationFontFromData(QByteArray::fromRawData(
+                      reinterpret_cast<const char*>(font.data()), qsizetype(font.size()))) >= 0;
+        }
+        return all;
+    }();
+    return loaded;
+}
+
 void applySkin(bool on) {
     applicationIcon(); // the sheet's pictures come from the same resource
+    static const QFont platformFont = QApplication::font();
+    QFont font = platformFont;
+    if (on && loadWindowFonts()) {
+        // Characters the window's own font lacks (a hero's name, pasted text) come from the full face it was
+        // cut from, then from the desktop's fallbacks.
+        font.setFamilies({QStringLiteral("Qarvia Sans"), QStringLiteral("Noto Sans CJK SC")});
+    }
+    QApplication::setFont(font);
     qApp->setStyleSheet(on ? skinStyleSheet() : QString());
 }
 

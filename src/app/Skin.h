@@ -27,7 +27,13 @@ QIcon applicationIcon();
 // The skin's style sheet, as the form holds it.
 QString skinStyleSheet();
 
-// Sets the skin application-wide (on) or leaves the platform's look (off).
+// Makes the window's own fonts known to the program, once: "Qarvia Sans" and "Qarvia Serif", the characters of
+// the program's texts cut out of Noto Sans and Noto Serif CJK SC at build time. False where the build had
+// no fonts to cut them from; text then falls back to the desktop's fonts.
+bool loadWindowFonts();
+
+// Sets the skin application-wide (on: its style sheet, and Qarvia Sans for every window's text) or leaves
+// the platform's look and font (off).
 void applySkin(bool on);
 
 // The main window's part of the skin: its own title bar in place of the window system's frame (the client

@@ -1,5 +1,6 @@
 #include "app/TForm1.h"
 
+#include "app/Skin.h"
 #include "app/TAboutForm.h"
 #include "calc/CalculatorPages.h"
 #include "ranking/RankingPage.h"
@@ -155,8 +156,11 @@ void TForm1::buildExperienceSheet() {
         return;
     setUpSheet(experienceUi_, ui->TabSheet1, ui->PageControl1->tabBar());
     Ui::ExperienceSheet& f = *experienceUi_;
-    QFont resultFont(
-        QStringList{QStringLiteral("SimSun"), QStringLiteral("Noto Serif CJK SC"), QStringLiteral("Noto Sans CJK SC")});
+    // SimSun where the desktop has it; else the window's own serif, cut from Noto Serif CJK SC, with the full
+    // faces behind it for characters it lacks.
+    loadWindowFonts();
+    QFont resultFont(QStringList{QStringLiteral("SimSun"), QStringLiteral("Qarvia Serif"),
+                                 QStringLiteral("Noto Serif CJK SC"), QStringLiteral("Noto Sans CJK SC")});
     resultFont.setPixelSize(19);
     f.calResult->setFont(resultFont);
     for (QLineEdit* box : {f.role1, f.role2, f.pet1, f.pet2, f.soul1, f.soul2, f.dannum})

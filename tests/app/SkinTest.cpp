@@ -15,6 +15,8 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFile>
+#include <QRawFont>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
@@ -216,7 +218,7 @@ protected:
         form->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
     }
-    void TearDown() override { qApp->setStyleSheet(QString()); }
+    void TearDown() override { applySkin(false); }
 
     TitleBar* titleBar() const { return form->findChild<TitleBar*>(); }
 
@@ -248,6 +250,54 @@ TEST_F(SkinTest, PicturesAreVectorsInTheResource) {
     }
     EXPECT_GT(count, 8);
     EXPECT_EQ(applicationIcon().pixmap(QSize(256, 256), 1.0).size(), QSize(256, 256));
+}
+
+// The window's own fonts hold every character of the window's texts, so showing them never reads a full CJK
+// font; text they lack (a hero's name) falls back to the full face.
+TEST_F(SkinTest, WindowTextsAreInTheWindowsOwnFonts) {
+    ASSERT_TRUE(loadWindowFonts());
+    EXPECT_EQ(QApplication::font().families().value(0), QStringLiteral("Qarvia Sans"));
+    EXPECT_TRUE(QApplication::font().families().contains(QStringLiteral("Noto Sans CJK SC")));
+    QString texts = form->windowTitle();
+    for (QAction* menu : form->menuBar()->actions())
+        texts += menu->text() + menu->menu()->title();
+    for (QMenu* menu : form->findChildren<QMenu*>())
+        for (QAction* item : menu->actions())
+            texts += item->text();
+    auto* pages = find<QTabWidget>("PageControl1");
+    for (int i = 0; i < pages->count(); ++i)
+        texts += pages->tabText(i);
+    for (QLabel* label : form->findChildren<QLabel*>())
+        texts += label->text();
+    for (QAbstractButton* button : form->findChildren<QAbstractButton*>())
+        texts += button->text();
+    for (QComboBox* box : form->findChildren<QComboBox*>())
+        for (int i = 0; i < box->count(); ++i)
+            texts += box->itemText(i);
+    for (QTableWidget* grid : form->findChildren<QTableWidget*>())
+        for (int c = 0; c < grid->columnCount(); ++c)
+            if (grid->horizontalHeaderItem(c))
+                texts += grid->horizontalHeaderItem(c)->text();
+    auto cut = [](const char* name) {
+        QFile file(QString::fromLatin1(name));
+        return file.open(QIODevice::ReadOnly) ? QRawFont(file.readAll(), 12) : QRawFont();
+    };
+    const QRawFont sans = cut(":/fonts/qarvia-sans.otf");
+    ASSERT_TRUE(sans.isValid());
+    EXPECT_EQ(sans.familyName(), QStringLiteral("Qarvia Sans"));
+    QString missing;
+    for (const QChar c : texts)
+        if (c.isPrint() && !c.isSpace() && !sans.supportsCharacter(c) && !missing.contains(c))
+            missing += c;
+    EXPECT_TRUE(missing.isEmpty()) << missing.toStdString();
+    EXPECT_GT(texts.size(), 300);
+    // The experience results' serif: its own cut first where the desktop has no SimSun.
+    const QFont result = find<QTextEdit>("calResult")->font();
+    EXPECT_EQ(result.families().value(1), QStringLiteral("Qarvia Serif"));
+    const QRawFont serif = cut(":/fonts/qarvia-serif.otf");
+    for (const QChar c : QString::fromUtf8("0123456789,. 等级从升到所需经验为：化雪丹总"))
+        EXPECT_TRUE(serif.supportsCharacter(c)) << QString(c).toStdString();
+    EXPECT_FALSE(sans.supportsCharacter(QChar(0x9F98))); // a rare character no text of the program uses
 }
 
 // The visible widgets of `top`, itself included, but not the pages inside web views.
