@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <string_view>
 #include <unistd.h>
 
 namespace qarvia {
@@ -24,6 +25,22 @@ namespace {
 constexpr int kPageCount = 5;
 // Time the window is given to lay out and paint before it is grabbed.
 constexpr int kScreenshotSettleMs = 1500;
+
+// Whether an argument may ask for help or the version (--help, --help-all, --version, or short options, alone
+// or run together, among them h, ? or v), which are answered before any window system is set up. Anything
+// else is read once, with the window system.
+bool mayAskForHelpOrVersion(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view a(argv[i]);
+        if (a == "--")
+            break;
+        if (a == "--help" || a == "--help-all" || a == "--version")
+            return true;
+        if (a.size() > 1 && a[0] == '-' && a[1] != '-' && a.find_first_of("h?v") != std::string_view::npos)
+            return true;
+    }
+    return false;
+}
 
 QString versionText() {
     return QString::fromLatin1(AppVersion).mid(1); // "v1.1" -> "1.1"
@@ -75,6 +92,14 @@ AppOptions parseOptions(const QStringList& arguments) {
     };
     if (!parser.parse(arguments))
         return fail(parser.errorText());
+    if (parser.isSet(QStringLiteral("help-all"))) {
+        // Every option, Qt's own among them: Qt prints them and ends the program.
+        if (QCoreApplication::instance())
+            parser.process(arguments);
+        options.exitNow = true;
+        options.output = parser.helpText();
+        return options;
+    }
     if (parser.isSet(help)) {
         options.exitNow = true;
         options.output = parser.helpText();
@@ -121,7 +146,7 @@ int runApplication(int argc, char** argv) {
         std::fputs(options.errorText.toLocal8Bit().constData(), stderr);
         return options.exitCode;
     };
-    {
+    if (mayAskForHelpOrVersion(argc, argv)) {
         // Help and version need no display: the manual page is made from --help at build time. Anything
         // else, usage errors included, is read again below once Qt has taken its own options (-platform, ...).
         QCoreApplication console(argc, argv);
