@@ -44,8 +44,8 @@ def rename(font, family):
         if record.nameID in (1, 3, 4, 6, 16, 18, 20, 21):
             record.string = text.replace(old_family, family).replace(old_postscript, postscript)
     if "CFF " in font:
-        cff = font["CFF "].cff
-        cff.fontNames = [name.replace(old_postscript, postscript) for name in cff.fontNames]
+        # The outlines carry a PostScript name of their own (in a collection, often another region's).
+        font["CFF "].cff.fontNames = [names.getName(6, 3, 1, 0x409).toUnicode()]
 
 
 def main(argv):
