@@ -15,6 +15,7 @@ records are kept.
 """
 
 import html
+import os
 import sys
 
 from fontTools import subset
@@ -52,6 +53,13 @@ def main(argv):
     if len(argv) < 6:
         sys.exit(__doc__)
     source, index, family, output, texts = argv[1], int(argv[2]), argv[3], argv[4], argv[5:]
+    wanted = "".join(sorted(characters(texts)))
+    # An edit that brings no new character leaves the cut untouched, so nothing built from it is built again.
+    record = output + ".chars"
+    if os.path.exists(output) and os.path.exists(record):
+        with open(record, encoding="utf-8") as f:
+            if f.read() == wanted + "\n" + source:
+                return
     font = TTFont(source, fontNumber=index, lazy=False)
     options = subset.Options()
     options.name_IDs = ["*"]          # copyright, licence and their addresses travel with the font
@@ -59,10 +67,12 @@ def main(argv):
     options.notdef_outline = True
     options.recalc_bounds = True
     subsetter = subset.Subsetter(options)
-    subsetter.populate(text="".join(sorted(characters(texts))))
+    subsetter.populate(text=wanted)
     subsetter.subset(font)
     rename(font, family)
     font.save(output)
+    with open(record, "w", encoding="utf-8") as f:
+        f.write(wanted + "\n" + source)
 
 
 if __name__ == "__main__":
