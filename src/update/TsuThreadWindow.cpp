@@ -106,10 +106,14 @@ std::optional<bool> TsuMainThreadChannel::waitBriefly(bool shared, Ready ready, 
 bool TsuMainThreadChannel::call(Function function, void* context) {
     const auto started = Clock::now();
     const bool shared = sharing.load(std::memory_order_relaxed);
+    const int processor = mainProcessor.load(std::memory_order_relaxed);
     if (shared) {
-        const int processor = mainProcessor.load(std::memory_order_relaxed);
         if (processor >= 0 && processor != boundProcessor)
             bindWorker(processor);
+    } else if (processor >= 0 && processor == sched_getcpu()) {
+        // Spinning on the main thread's processor, each side would wait out the other's turn there: move to
+        // another at once rather than when the system gets round to it.
+        avoidProcessor(processor);
     }
     pendingFunction = function;
     pendingContext = context;
@@ -176,9 +180,17 @@ TsuHandOffJudge::Mode TsuHandOffJudge::judge(std::int64_t costNs) {
     }
     callsInMode += Window;
     spentInMode += costNs * Window;
+    // The first window in a mode also pays for the switch (the threads move between processors): it counts
+    // only when it is many times dearer.
+    if (callsInMode > Window)
+        recentCost = recentCost < 0 ? costNs : recentCost + (costNs - recentCost) / RecentWeight;
     // Spinning in vain takes processor time from everything else: a dear spell of it is ended sooner.
     const bool spunLong = current == Spinning && spentInMode >= tryCalls * TryNsPerCall;
-    if (other < 0 || callsInMode >= tryCalls || spunLong || costNs > 2 * other + MarginNs) {
+    // One dear window (a thread lost its processor for a moment) does not condemn a mode that stays cheaper
+    // over the last few; a mode dearer than twice the other over them, or one window many times dearer, does.
+    const bool dearer = other >= 0 && ((recentCost >= 0 && recentCost > 2 * other + MarginNs) ||
+                                       costNs > OutlierFactor * other + MarginNs);
+    if (other < 0 || callsInMode >= tryCalls || spunLong || dearer) {
         switchMode();
         tryingMode = true;
     }
@@ -194,6 +206,7 @@ void TsuHandOffJudge::switchMode() {
     current = current == Spinning ? Sharing : Spinning;
     callsInMode = 0;
     spentInMode = 0;
+    recentCost = -1;
 }
 
 void TsuMainThreadChannel::judgeMode(std::int64_t callNs) {
@@ -228,8 +241,19 @@ void TsuMainThreadChannel::bindWorker(int processor) {
         boundProcessor = processor;
 }
 
+void TsuMainThreadChannel::avoidProcessor(int processor) {
+    if (!haveWorkerMask)
+        haveWorkerMask = sched_getaffinity(0, sizeof workerMask, &workerMask) == 0;
+    if (!haveWorkerMask || CPU_COUNT(&workerMask) < 2)
+        return;
+    cpu_set_t others = workerMask;
+    CPU_CLR(processor, &others);
+    if (CPU_COUNT(&others) > 0 && sched_setaffinity(0, sizeof others, &others) == 0)
+        boundProcessor = -2; // bound away from one processor; unbindWorker frees it again
+}
+
 void TsuMainThreadChannel::unbindWorker() {
-    if (boundProcessor < 0)
+    if (boundProcessor == -1)
         return;
     sched_setaffinity(0, sizeof workerMask, &workerMask);
     boundProcessor = -1;

@@ -43,8 +43,9 @@ namespace qarvia::update {
 class TsuThreadWindow;
 
 // Chooses between spinning and sharing from what each cost per call: it starts sharing (whose worst case
-// costs least) and tries spinning for one window, keeps the cheaper mode, switches at once when the current
-// one costs more than twice what the other cost when last seen (and MarginNs more), and tries the other for
+// costs least) and tries spinning for one window, keeps the cheaper mode, switches when the current one's
+// recent windows cost more than twice what the other cost when last seen (and MarginNs more), or at once
+// for one window more than OutlierFactor times that, and tries the other for
 // one window after TryCalls calls in the same mode, or, spinning, sooner when those cost more than
 // TryNsPerCall each (what sharing cost when last seen may no longer hold); a try that loses doubles that
 // time, up to MaxTryCalls.
@@ -58,6 +59,10 @@ public:
     static constexpr int MaxTryCalls = 65536;
     static constexpr std::int64_t MarginNs = 1000;
     static constexpr std::int64_t TryNsPerCall = 4000;
+    // The mode in force is judged by its recent windows, each weighing 1/RecentWeight against those before,
+    // and left at once for a single window more than OutlierFactor times the other mode's cost.
+    static constexpr std::int64_t RecentWeight = 4;
+    static constexpr std::int64_t OutlierFactor = 4;
 
     Mode mode() const { return current; }
     // What one window in mode() cost per call (nanoseconds); answers the mode for the next window.
@@ -74,6 +79,7 @@ private:
     bool tryingMode = false;             // the window under way tries the mode switched to
     int callsInMode = 0;
     std::int64_t spentInMode = 0; // what those calls cost
+    std::int64_t recentCost = -1; // their recent cost per call, weighted (-1: none judged yet)
     int tryCalls = TryCalls;      // calls in one mode before trying the other
 };
 
@@ -133,11 +139,12 @@ private:
     // The worker's own bookkeeping.
     void judgeMode(std::int64_t callNs);
     void bindWorker(int processor);
+    void avoidProcessor(int processor); // spinning: off the main thread's processor
     void unbindWorker();
     TsuHandOffJudge judge;
     int windowCalls = 0;
     std::int64_t windowNs = 0; // the calls' time in this window, and the worker's vain spins
-    int boundProcessor = -1;
+    int boundProcessor = -1; // the processor a sharing worker is bound to; -2: kept off one; -1: free
     bool haveWorkerMask = false;
     cpu_set_t workerMask{}; // the worker's own processors, restored when it unbinds
     Function pendingFunction = nullptr;

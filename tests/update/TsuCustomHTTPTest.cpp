@@ -885,6 +885,30 @@ TEST(HandOffJudgeTest, SettlesOnTheCheaperModeKeepsTryingTheOtherAndFollowsAChan
     EXPECT_EQ(stale.judge(5000), Judge::Sharing);
 }
 
+// A window in which a thread lost its processor for a moment costs a few times the usual: neither the first
+// window after a switch (which also pays for the threads' move) nor one such window later makes the judge
+// leave a mode that stays cheaper; a mode dearer than twice the other over a few windows does.
+TEST(HandOffJudgeTest, OneDearWindowDoesNotOutweighACheaperMode) {
+    using Judge = TsuHandOffJudge;
+    Judge judge;
+    auto next = [&](std::int64_t spinningNs) {
+        return judge.judge(judge.mode() == Judge::Spinning ? spinningNs : 4000);
+    };
+    ASSERT_EQ(next(800), Judge::Spinning); // sharing judged, spinning tried
+    ASSERT_EQ(next(800), Judge::Spinning); // and kept
+    EXPECT_EQ(next(15000), Judge::Spinning);
+    for (int w = 0; w < 3; ++w)
+        EXPECT_EQ(next(800), Judge::Spinning);
+    EXPECT_EQ(next(15000), Judge::Spinning);
+    EXPECT_EQ(next(800), Judge::Spinning);
+    int windows = 0;
+    while (next(12000) == Judge::Spinning && windows < 20)
+        ++windows;
+    EXPECT_GE(windows, 1);
+    EXPECT_LE(windows, 4);
+    EXPECT_EQ(judge.mode(), Judge::Sharing);
+}
+
 } // namespace
 } // namespace qarvia::update
 
