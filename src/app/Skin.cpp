@@ -50,14 +50,21 @@ bool loadWindowFonts() {
 
 void applySkin(bool on) {
     applicationIcon(); // the sheet's pictures come from the same resource
+    // Without the skin the font is left alone, so that it follows the desktop's; it is only put back when
+    // the skin had set its own.
     static const QFont platformFont = QApplication::font();
-    QFont font = platformFont;
+    static bool fontSet = false;
     if (on && loadWindowFonts()) {
         // Characters the window's own font lacks (a hero's name, pasted text) come from the full face it was
         // cut from, then from the desktop's fallbacks.
+        QFont font = platformFont;
         font.setFamilies({QStringLiteral("Qarvia Sans"), QStringLiteral("Noto Sans CJK SC")});
+        QApplication::setFont(font);
+        fontSet = true;
+    } else if (fontSet) {
+        QApplication::setFont(platformFont);
+        fontSet = false;
     }
-    QApplication::setFont(font);
     qApp->setStyleSheet(on ? skinStyleSheet() : QString());
 }
 

@@ -531,6 +531,7 @@ TEST(SkinSwitch, OffKeepsThePlatformLookAndFrame) {
     applySkin(true);
     applySkin(false); // as the program starts with --no-skin: nothing of the skin is set
     EXPECT_TRUE(qApp->styleSheet().isEmpty());
+    EXPECT_FALSE(QApplication::font().families().contains(QStringLiteral("Qarvia Sans")));
     WebViewRecorder web;
     TForm1 form;
     form.show();
