@@ -365,12 +365,11 @@ void TJsonMemberTable::Empty(bool all) {
             stack[depth++] = node;
             node = node->Less;
         }
-        if (node) {
-            // The stack is full and node has no Less side: release it here.
-        } else if (depth > 0) {
+        // Still a node here: the stack is full and it has no Less side; release it at once.
+        if (!node) {
+            if (depth == 0)
+                break;
             node = stack[--depth];
-        } else {
-            break;
         }
         TJsonAvlEntry* next = node->Greater;
         dropNode(node, all);

@@ -12,10 +12,6 @@ bool isContinuation(std::string_view line) {
     return !line.empty() && text::isBlank(line.front());
 }
 
-std::string_view nameOf(std::string_view line) {
-    return trimmed(line.substr(0, line.find(':')));
-}
-
 // Whether `line` is a header line named `wanted` (trimmed).
 bool isNamed(std::string_view line, std::string_view wanted) {
     // Most lines differ in their first letter: a line that starts with a printable byte keeps it when
@@ -23,11 +19,18 @@ bool isNamed(std::string_view line, std::string_view wanted) {
     if (!wanted.empty() && !line.empty() && static_cast<unsigned char>(line.front()) > ' ' &&
         text::asciiLower(line.front()) != text::asciiLower(wanted.front()))
         return false;
-    return !isContinuation(line) && line.find(':') != std::string_view::npos &&
-           sameTextIgnoringCase(nameOf(line), wanted);
+    const std::optional<std::string_view> name = THttpHeaderList::headerNameOf(line);
+    return name && sameTextIgnoringCase(*name, wanted);
 }
 
 } // namespace
+
+std::optional<std::string_view> THttpHeaderList::headerNameOf(std::string_view line) {
+    const std::size_t colon = line.find(':');
+    if (isContinuation(line) || colon == std::string_view::npos)
+        return std::nullopt;
+    return trimmed(line.substr(0, colon));
+}
 
 std::size_t THttpHeaderList::indexOf(std::string_view name) const {
     std::string_view wanted = trimmed(name);

@@ -2,9 +2,8 @@
 
 // An ordered list of header lines "Name: value", as sent or received.
 
-#include "ranking/HttpText.h"
-
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -38,15 +37,12 @@ public:
     // Calls visit(name, index) for every line that starts a header (holds ":" and is no continuation line),
     // in order, with its trimmed name: several names read in one pass. valueAt(index) is its value.
     template <class Visit> void forEachName(Visit&& visit) const {
-        for (std::size_t i = 0; i < items.size(); ++i) {
-            std::string_view line = items[i];
-            if (line.empty() || line.front() == ' ' || line.front() == '\t')
-                continue;
-            std::size_t colon = line.find(':');
-            if (colon != std::string_view::npos)
-                visit(trimmed(line.substr(0, colon)), i);
-        }
+        for (std::size_t i = 0; i < items.size(); ++i)
+            if (const std::optional<std::string_view> name = headerNameOf(items[i]))
+                visit(*name, i);
     }
+    // The trimmed name of a line that starts a header; nothing for a continuation line or one without ":".
+    static std::optional<std::string_view> headerNameOf(std::string_view line);
     // The value of the header whose line is at `index`, as value() reads it.
     std::string valueAt(std::size_t index) const { return valueFrom(index); }
 
