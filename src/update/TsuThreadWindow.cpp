@@ -167,6 +167,8 @@ bool TsuMainThreadChannel::call(Function function, void* context) {
 TsuHandOffJudge::Mode TsuHandOffJudge::judge(std::int64_t costNs) {
     const std::int64_t other = lastCost[1 - current];
     lastCost[current] = costNs;
+    if (held)
+        return current;
     if (tryingMode) {
         tryingMode = false;
         if (other >= 0 && costNs > other) {
@@ -202,11 +204,23 @@ bool TsuHandOffJudge::hopeless(std::int64_t spentNs) const {
     return tryingMode && other >= 0 && spentNs > (2 * other + MarginNs) * Window;
 }
 
+void TsuHandOffJudge::hold(Mode mode) {
+    if (mode != current)
+        switchMode();
+    held = true;
+    tryingMode = false;
+}
+
 void TsuHandOffJudge::switchMode() {
     current = current == Spinning ? Sharing : Spinning;
     callsInMode = 0;
     spentInMode = 0;
     recentCost = -1;
+}
+
+void TsuMainThreadChannel::holdMode(TsuHandOffJudge::Mode mode) {
+    judge.hold(mode);
+    sharing.store(mode == TsuHandOffJudge::Sharing, std::memory_order_relaxed);
 }
 
 void TsuMainThreadChannel::judgeMode(std::int64_t callNs) {

@@ -71,10 +71,13 @@ public:
     // lost already (judge it now).
     bool trying() const { return tryingMode; }
     bool hopeless(std::int64_t spentNs) const;
+    // Keeps `mode` from now on, whatever the windows cost.
+    void hold(Mode mode);
 
 private:
     void switchMode();
     Mode current = Sharing;
+    bool held = false;
     std::int64_t lastCost[2] = {-1, -1}; // by mode; -1 = not seen yet
     bool tryingMode = false;             // the window under way tries the mode switched to
     int callsInMode = 0;
@@ -105,6 +108,10 @@ public:
     // A call already running finishes, and its worker waits for it as usual.
     void close();
     bool isClosed() const;
+
+    // Worker thread, before its first call: hand off in `mode` only, not the one the calls' cost favours.
+    // For measuring one mode on a given machine, and for tests, where what is cheaper depends on the load.
+    void holdMode(TsuHandOffJudge::Mode mode);
 
     // Longest spin of the worker waiting for a call to return, and of the main thread waiting for the next
     // call, in nanoseconds: the worker outlasts a wake-up of the main thread across processors (tens of
