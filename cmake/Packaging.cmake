@@ -2,6 +2,7 @@
 # size, the AppStream data, a manual page for each program and the package's copyright and changelog.
 # `cmake --install build --prefix P` lays the files out under P; `cpack` (see ./run package) builds the .deb.
 include(GNUInstallDirs)
+include(${CMAKE_CURRENT_LIST_DIR}/OpenedLibraries.cmake)
 
 set(QARVIA_INSTALLED_TARGETS) # the programs of this build that are installed
 # A sanitizer build is for testing only: nothing of it is installed or packaged.
@@ -111,8 +112,13 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://qarvia.lumora-games.net/")
 # Qt, libcurl and OpenSSL come from Debian: the dependencies are read from the programs' libraries.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# The skin's pictures and the icon are SVG, drawn by Qt's SVG plugins, which no program links directly.
+# The skin's pictures and the icon are SVG, drawn by Qt's SVG plugins, which no program links directly; the
+# update check opens libcurl and libcrypto itself when it first runs.
+qarvia_opened_library_packages(opened_packages)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6svg6")
+if(opened_packages)
+    string(APPEND CPACK_DEBIAN_PACKAGE_DEPENDS ", ${opened_packages}")
+endif()
 # Chinese text the program's own fonts lack (names, pasted text) needs a CJK font; links and update pages
 # open in the desktop's browser.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-noto-cjk | fonts-wqy-microhei, xdg-utils")

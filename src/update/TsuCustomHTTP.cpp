@@ -1,6 +1,7 @@
 #include "update/TsuCustomHTTP.h"
 
 #include "update/HttpDate.h"
+#include "update/SharedLibrary.h"
 #include "update/TransferUrl.h"
 #include "update/TsuThreadWindow.h"
 #include "text/Ascii.h"
@@ -53,9 +54,69 @@ size_t discardBytes(char*, size_t size, size_t count, void*) {
     return size * count;
 }
 
+// The HTTP library's functions. The first transfer opens the library and sets it up (see SharedLibrary.h), on
+// the main thread before any worker exists: a worker still setting it up when the process ends would race the
+// teardown of the libraries under it. A program that never transfers never loads it.
+struct CurlFunctions {
+    decltype(&curl_global_init) global_init = nullptr;
+    decltype(&curl_version_info) version_info = nullptr;
+    decltype(&curl_easy_init) easy_init = nullptr;
+    decltype(&curl_easy_duphandle) easy_duphandle = nullptr;
+    decltype(&curl_easy_setopt) easy_setopt = nullptr;
+    decltype(&curl_easy_perform) easy_perform = nullptr;
+    decltype(&curl_easy_getinfo) easy_getinfo = nullptr;
+    decltype(&curl_easy_strerror) easy_strerror = nullptr;
+    decltype(&curl_easy_cleanup) easy_cleanup = nullptr;
+    decltype(&curl_slist_append) slist_append = nullptr;
+    decltype(&curl_slist_free_all) slist_free_all = nullptr;
+#ifdef QARVIA_HAVE_OPENSSL
+    // OpenSSL's, found only where the library works over it.
+    decltype(&SSL_CTX_get_cert_store) ssl_ctx_get_cert_store = nullptr;
+    decltype(&X509_STORE_set_flags) x509_store_set_flags = nullptr;
+#endif
+    std::string error; // why the library cannot serve; empty when it can
+};
+
+const CurlFunctions& libcurl() {
+    // Never destroyed: a worker may still be using the library while the process ends.
+    static const CurlFunctions& functions = *new CurlFunctions([] {
+        CurlFunctions f;
+        SharedLibrary library(QARVIA_CURL_LIBRARY);
+        const bool bound = library.isOpen() && library.bind(f.global_init, "curl_global_init") &&
+                           library.bind(f.version_info, "curl_version_info") &&
+                           library.bind(f.easy_init, "curl_easy_init") &&
+                           library.bind(f.easy_duphandle, "curl_easy_duphandle") &&
+                           library.bind(f.easy_setopt, "curl_easy_setopt") &&
+                           library.bind(f.easy_perform, "curl_easy_perform") &&
+                           library.bind(f.easy_getinfo, "curl_easy_getinfo") &&
+                           library.bind(f.easy_strerror, "curl_easy_strerror") &&
+                           library.bind(f.easy_cleanup, "curl_easy_cleanup") &&
+                           library.bind(f.slist_append, "curl_slist_append") &&
+                           library.bind(f.slist_free_all, "curl_slist_free_all");
+        if (!bound) {
+            f.error = library.error();
+            return f;
+        }
+        if (f.global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) {
+            f.error = "the library could not be set up";
+            return f;
+        }
+#ifdef QARVIA_HAVE_OPENSSL
+        const curl_version_info_data* info = f.version_info(CURLVERSION_NOW);
+        if (info->ssl_version != nullptr && std::strncmp(info->ssl_version, "OpenSSL", 7) == 0 &&
+            !(library.bind(f.ssl_ctx_get_cert_store, "SSL_CTX_get_cert_store") &&
+              library.bind(f.x509_store_set_flags, "X509_STORE_set_flags")))
+            f.ssl_ctx_get_cert_store = nullptr;
+#endif
+        return f;
+    }());
+    return functions;
+}
+
 #ifdef QARVIA_HAVE_OPENSSL
 CURLcode skipTimeChecks(CURL*, void* context, void*) {
-    X509_STORE_set_flags(SSL_CTX_get_cert_store(static_cast<SSL_CTX*>(context)), X509_V_FLAG_NO_CHECK_TIME);
+    libcurl().x509_store_set_flags(libcurl().ssl_ctx_get_cert_store(static_cast<SSL_CTX*>(context)),
+                                   X509_V_FLAG_NO_CHECK_TIME);
     return CURLE_OK;
 }
 #endif
@@ -64,9 +125,8 @@ CURLcode skipTimeChecks(CURL*, void* context, void*) {
 // HTTP library works with OpenSSL; elsewhere the dates stay checked.
 void ignoreCertificateDates(CURL* curl) {
 #ifdef QARVIA_HAVE_OPENSSL
-    const curl_version_info_data* info = curl_version_info(CURLVERSION_NOW);
-    if (info->ssl_version != nullptr && std::strncmp(info->ssl_version, "OpenSSL", 7) == 0)
-        curl_easy_setopt(curl, CURLOPT_SSL_CTX_FUNCTION, &skipTimeChecks);
+    if (libcurl().ssl_ctx_get_cert_store != nullptr)
+        libcurl().easy_setopt(curl, CURLOPT_SSL_CTX_FUNCTION, &skipTimeChecks);
 #else
     (void)curl;
 #endif
@@ -362,7 +422,7 @@ curl_slist* TsuTransferJob::requestHeaders() const {
     curl_slist* list = nullptr;
     auto add = [&list](const std::string& line) {
         if (!line.empty())
-            list = curl_slist_append(list, line.c_str());
+            list = libcurl().slist_append(list, line.c_str());
     };
     add("Accept: " + acceptTypes);
     auto addLines = [&add](std::string_view lines) {
@@ -399,52 +459,56 @@ curl_slist* TsuTransferJob::requestHeaders() const {
 }
 
 void TsuTransferJob::runHttp(const TsuURLParts& parts) {
-    curl = curl_easy_init();
+    if (!libcurl().error.empty()) {
+        lastError = "The HTTP library could not be loaded: " + libcurl().error;
+        return;
+    }
+    curl = libcurl().easy_init();
     if (curl == nullptr) {
         lastError = "The HTTP library could not start";
         return;
     }
     reportStatus(60);
     const std::string requestUrl = TransferRequestURL(parts);
-    curl_easy_setopt(curl, CURLOPT_URL, requestUrl.c_str());
-    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(curl, CURLOPT_USERAGENT, agent.c_str());
+    libcurl().easy_setopt(curl, CURLOPT_URL, requestUrl.c_str());
+    libcurl().easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    libcurl().easy_setopt(curl, CURLOPT_USERAGENT, agent.c_str());
     if (!referrer.empty())
-        curl_easy_setopt(curl, CURLOPT_REFERER, referrer.c_str());
+        libcurl().easy_setopt(curl, CURLOPT_REFERER, referrer.c_str());
     curl_slist* headers = requestHeaders();
-    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
+    libcurl().easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
     if (upload != nullptr) {
         if (!prepareUpload()) {
-            curl_easy_cleanup(curl);
+            libcurl().easy_cleanup(curl);
             curl = nullptr;
-            curl_slist_free_all(headers);
+            libcurl().slist_free_all(headers);
             return;
         }
-        curl_easy_setopt(curl, CURLOPT_POST, 1L);
-        curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(uploadSize));
-        curl_easy_setopt(curl, CURLOPT_READFUNCTION, &TsuTransferJob::onRead);
-        curl_easy_setopt(curl, CURLOPT_READDATA, this);
-        curl_easy_setopt(curl, CURLOPT_SEEKFUNCTION, &TsuTransferJob::onSeek);
-        curl_easy_setopt(curl, CURLOPT_SEEKDATA, this);
-        curl_easy_setopt(curl, CURLOPT_UPLOAD_BUFFERSIZE,
+        libcurl().easy_setopt(curl, CURLOPT_POST, 1L);
+        libcurl().easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(uploadSize));
+        libcurl().easy_setopt(curl, CURLOPT_READFUNCTION, &TsuTransferJob::onRead);
+        libcurl().easy_setopt(curl, CURLOPT_READDATA, this);
+        libcurl().easy_setopt(curl, CURLOPT_SEEKFUNCTION, &TsuTransferJob::onSeek);
+        libcurl().easy_setopt(curl, CURLOPT_SEEKDATA, this);
+        libcurl().easy_setopt(curl, CURLOPT_UPLOAD_BUFFERSIZE,
                          static_cast<long>(std::clamp<std::int64_t>(bufferSize, 16384, 2 * 1024 * 1024)));
     } else if (!postData.empty()) {
-        curl_easy_setopt(curl, CURLOPT_POSTFIELDS, postData.c_str());
-        curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(postData.size()));
+        libcurl().easy_setopt(curl, CURLOPT_POSTFIELDS, postData.c_str());
+        libcurl().easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(postData.size()));
     }
 
     // Proxy: the system's settings (the proxy environment) unless told otherwise.
     std::string proxyAddress;
     std::string bypass;
     if (proxy.AccessType == TsuAccessType::atDirect) {
-        curl_easy_setopt(curl, CURLOPT_PROXY, "");
+        libcurl().easy_setopt(curl, CURLOPT_PROXY, "");
     } else if (proxy.AccessType == TsuAccessType::atUseProxy) {
         proxyAddress = proxy.ProxyServer + ":" + std::to_string(proxy.ProxyPort);
-        curl_easy_setopt(curl, CURLOPT_PROXY, proxyAddress.c_str());
+        libcurl().easy_setopt(curl, CURLOPT_PROXY, proxyAddress.c_str());
         if (!proxy.ProxyBypass.empty()) {
             bypass = proxy.ProxyBypass;
             std::replace(bypass.begin(), bypass.end(), ';', ',');
-            curl_easy_setopt(curl, CURLOPT_NOPROXY, bypass.c_str());
+            libcurl().easy_setopt(curl, CURLOPT_NOPROXY, bypass.c_str());
         }
     }
 
@@ -456,37 +520,37 @@ void TsuTransferJob::runHttp(const TsuURLParts& parts) {
     if (!secure && internetOptions.contains(TsuInternetOption::ioIgnoreRedirectToHTTPS))
         redirectProtocols += ",https";
     const bool followRedirects = !internetOptions.contains(TsuInternetOption::ioNoAutoRedirect);
-    curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, followRedirects ? 1L : 0L);
-    curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 20L);
-    curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, redirectProtocols.c_str());
+    libcurl().easy_setopt(curl, CURLOPT_FOLLOWLOCATION, followRedirects ? 1L : 0L);
+    libcurl().easy_setopt(curl, CURLOPT_MAXREDIRS, 20L);
+    libcurl().easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, redirectProtocols.c_str());
     if (!internetOptions.contains(TsuInternetOption::ioNoCookies))
-        curl_easy_setopt(curl, CURLOPT_COOKIEFILE, ""); // cookies live for this transfer only
+        libcurl().easy_setopt(curl, CURLOPT_COOKIEFILE, ""); // cookies live for this transfer only
 
     // Certificates are checked against the system's store (or the given authorities); the two options
     // relax exactly what they name: the name the certificate was issued for, and its dates. An issuer that
     // is not trusted always fails.
     if (!caFile.empty())
-        curl_easy_setopt(curl, CURLOPT_CAINFO, caFile.c_str());
+        libcurl().easy_setopt(curl, CURLOPT_CAINFO, caFile.c_str());
     if (internetOptions.contains(TsuInternetOption::ioIgnoreCertificateInvalid))
-        curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 0L);
+        libcurl().easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 0L);
     if (internetOptions.contains(TsuInternetOption::ioIgnoreCertificateDateInvalid))
         ignoreCertificateDates(curl);
 
-    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(connectLimitMs));
-    curl_easy_setopt(curl, CURLOPT_BUFFERSIZE,
+    libcurl().easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(connectLimitMs));
+    libcurl().easy_setopt(curl, CURLOPT_BUFFERSIZE,
                      static_cast<long>(std::clamp<std::int64_t>(bufferSize, receiveBufferBytes, 524288)));
-    curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, &TsuTransferJob::onHeader);
-    curl_easy_setopt(curl, CURLOPT_HEADERDATA, this);
-    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &TsuTransferJob::onWrite);
-    curl_easy_setopt(curl, CURLOPT_WRITEDATA, this);
-    curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
-    curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, &TsuTransferJob::onProgress);
-    curl_easy_setopt(curl, CURLOPT_XFERINFODATA, this);
+    libcurl().easy_setopt(curl, CURLOPT_HEADERFUNCTION, &TsuTransferJob::onHeader);
+    libcurl().easy_setopt(curl, CURLOPT_HEADERDATA, this);
+    libcurl().easy_setopt(curl, CURLOPT_WRITEFUNCTION, &TsuTransferJob::onWrite);
+    libcurl().easy_setopt(curl, CURLOPT_WRITEDATA, this);
+    libcurl().easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
+    libcurl().easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, &TsuTransferJob::onProgress);
+    libcurl().easy_setopt(curl, CURLOPT_XFERINFODATA, this);
     if (hasStatus) {
-        curl_easy_setopt(curl, CURLOPT_OPENSOCKETFUNCTION, &TsuTransferJob::onOpenSocket);
-        curl_easy_setopt(curl, CURLOPT_OPENSOCKETDATA, this);
-        curl_easy_setopt(curl, CURLOPT_PREREQFUNCTION, &TsuTransferJob::onRequestReady);
-        curl_easy_setopt(curl, CURLOPT_PREREQDATA, this);
+        libcurl().easy_setopt(curl, CURLOPT_OPENSOCKETFUNCTION, &TsuTransferJob::onOpenSocket);
+        libcurl().easy_setopt(curl, CURLOPT_OPENSOCKETDATA, this);
+        libcurl().easy_setopt(curl, CURLOPT_PREREQFUNCTION, &TsuTransferJob::onRequestReady);
+        libcurl().easy_setopt(curl, CURLOPT_PREREQDATA, this);
     }
 
     CURLcode result = CURLE_OK;
@@ -496,18 +560,18 @@ void TsuTransferJob::runHttp(const TsuURLParts& parts) {
         // The login in force now (a password handler may just have changed it).
         const bool authenticate = !internetOptions.contains(TsuInternetOption::ioNoAuthentication) &&
                                   (!userName.empty() || !password.empty());
-        curl_easy_setopt(curl, CURLOPT_USERNAME, authenticate ? userName.c_str() : nullptr);
-        curl_easy_setopt(curl, CURLOPT_PASSWORD, authenticate ? password.c_str() : nullptr);
-        curl_easy_setopt(curl, CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_BASIC));
+        libcurl().easy_setopt(curl, CURLOPT_USERNAME, authenticate ? userName.c_str() : nullptr);
+        libcurl().easy_setopt(curl, CURLOPT_PASSWORD, authenticate ? password.c_str() : nullptr);
+        libcurl().easy_setopt(curl, CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_BASIC));
         if (proxy.AccessType != TsuAccessType::atDirect && !proxy.ProxyUsername.empty() &&
             !proxy.ProxyPassword.empty()) {
-            curl_easy_setopt(curl, CURLOPT_PROXYUSERNAME, proxy.ProxyUsername.c_str());
-            curl_easy_setopt(curl, CURLOPT_PROXYPASSWORD, proxy.ProxyPassword.c_str());
+            libcurl().easy_setopt(curl, CURLOPT_PROXYUSERNAME, proxy.ProxyUsername.c_str());
+            libcurl().easy_setopt(curl, CURLOPT_PROXYPASSWORD, proxy.ProxyPassword.c_str());
         }
         std::string range;
         if (startPosition > 0 || endPosition > 0)
             range = std::to_string(startPosition) + "-" + (endPosition > 0 ? std::to_string(endPosition) : "");
-        curl_easy_setopt(curl, CURLOPT_RANGE, range.empty() ? nullptr : range.c_str());
+        libcurl().easy_setopt(curl, CURLOPT_RANGE, range.empty() ? nullptr : range.c_str());
 
         if (upload != nullptr && !rewindUpload(0)) {
             lastError = "The upload stream cannot be read again";
@@ -519,11 +583,11 @@ void TsuTransferJob::runHttp(const TsuURLParts& parts) {
         headerLines.clear();
         lastProgressBytes = -1;
         reportStatus(10);
-        result = curl_easy_perform(curl);
+        result = libcurl().easy_perform(curl);
         if (stopping() || discarded)
             break;
         long connectCode = 0;
-        curl_easy_getinfo(curl, CURLINFO_HTTP_CONNECTCODE, &connectCode);
+        libcurl().easy_getinfo(curl, CURLINFO_HTTP_CONNECTCODE, &connectCode);
         if (!evaluated && !headerLines.empty()) {
             // A response without a body (or one whose body never came): evaluate it now.
             const Verdict verdict = evaluate();
@@ -543,7 +607,7 @@ void TsuTransferJob::runHttp(const TsuURLParts& parts) {
             if (stalled)
                 lastError = "No data arrived for " + std::to_string(stallLimitMs) + " ms";
             else
-                lastError = curl_easy_strerror(result);
+                lastError = libcurl().easy_strerror(result);
         }
         break;
     }
@@ -553,9 +617,9 @@ void TsuTransferJob::runHttp(const TsuURLParts& parts) {
     if (!stopping() && !discarded && continueFlag)
         reportStatus(100);
     reportStatus(70);
-    curl_easy_cleanup(curl);
+    libcurl().easy_cleanup(curl);
     curl = nullptr;
-    curl_slist_free_all(headers);
+    libcurl().slist_free_all(headers);
 }
 
 std::string TsuTransferJob::header(std::string_view name) const {
@@ -571,25 +635,25 @@ std::string TsuTransferJob::header(std::string_view name) const {
 TsuTransferJob::Verdict TsuTransferJob::evaluate() {
     evaluated = true;
     long code = -1;
-    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &code);
+    libcurl().easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &code);
     statusCode = code > 0 ? static_cast<int>(code) : -1;
 
     if (statusCode == 416 && startPosition > 0) {
         // Resuming past the end: the file may already be whole. Ask for its length from byte 0.
         std::int64_t fullLength = -1;
-        if (CURL* probe = curl_easy_duphandle(curl)) {
-            curl_easy_setopt(probe, CURLOPT_NOBODY, 1L);
-            curl_easy_setopt(probe, CURLOPT_RANGE, nullptr);
-            curl_easy_setopt(probe, CURLOPT_HEADERFUNCTION, &discardBytes);
-            curl_easy_setopt(probe, CURLOPT_WRITEFUNCTION, &discardBytes);
-            curl_easy_setopt(probe, CURLOPT_NOPROGRESS, 1L);
-            curl_easy_setopt(probe, CURLOPT_OPENSOCKETFUNCTION, nullptr);
-            curl_easy_setopt(probe, CURLOPT_PREREQFUNCTION, nullptr);
+        if (CURL* probe = libcurl().easy_duphandle(curl)) {
+            libcurl().easy_setopt(probe, CURLOPT_NOBODY, 1L);
+            libcurl().easy_setopt(probe, CURLOPT_RANGE, nullptr);
+            libcurl().easy_setopt(probe, CURLOPT_HEADERFUNCTION, &discardBytes);
+            libcurl().easy_setopt(probe, CURLOPT_WRITEFUNCTION, &discardBytes);
+            libcurl().easy_setopt(probe, CURLOPT_NOPROGRESS, 1L);
+            libcurl().easy_setopt(probe, CURLOPT_OPENSOCKETFUNCTION, nullptr);
+            libcurl().easy_setopt(probe, CURLOPT_PREREQFUNCTION, nullptr);
             curl_off_t length = -1;
-            if (curl_easy_perform(probe) == CURLE_OK &&
-                curl_easy_getinfo(probe, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) == CURLE_OK)
+            if (libcurl().easy_perform(probe) == CURLE_OK &&
+                libcurl().easy_getinfo(probe, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) == CURLE_OK)
                 fullLength = length;
-            curl_easy_cleanup(probe);
+            libcurl().easy_cleanup(probe);
         }
         if (fullLength == startPosition) {
             statusCode = 206;
@@ -599,7 +663,7 @@ TsuTransferJob::Verdict TsuTransferJob::evaluate() {
         }
         startPosition = 0;
         endPosition = 0;
-        curl_easy_setopt(curl, CURLOPT_FRESH_CONNECT, 1L);
+        libcurl().easy_setopt(curl, CURLOPT_FRESH_CONNECT, 1L);
         tryAgain = true;
         return Verdict::Retry;
     }
@@ -912,7 +976,7 @@ size_t TsuTransferJob::onHeader(char* data, size_t size, size_t count, void* sel
         if (job->headerLines.empty())
             return length;
         long code = 0;
-        curl_easy_getinfo(job->curl, CURLINFO_RESPONSE_CODE, &code);
+        libcurl().easy_getinfo(job->curl, CURLINFO_RESPONSE_CODE, &code);
         job->reportStatus(41);
         if (code >= 300 && code < 400 && code != 304 &&
             !job->internetOptions.contains(TsuInternetOption::ioNoAutoRedirect)) {
@@ -1037,10 +1101,7 @@ bool TsuCustomHTTP::StartTransfer(std::int64_t startPosition, std::int64_t endPo
         job->discarded = true;
         job->channel->close();
     }
-    // The HTTP library (and the TLS library under it) is set up by the first transfer, on this thread, before
-    // any worker exists: a component that never transfers costs the program nothing of it.
-    static std::once_flag curlReady;
-    std::call_once(curlReady, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+    libcurl(); // see there
     auto next = std::make_shared<TsuTransferJob>();
     next->owner = this;
     next->channel = std::make_shared<TsuMainThreadChannel>(window);

@@ -1,5 +1,7 @@
 #include "update/UpdateTrust.h"
 
+#include "update/SharedLibrary.h"
+
 #include <openssl/evp.h>
 
 #include <sys/stat.h>
@@ -10,6 +12,47 @@
 namespace qarvia::update {
 
 namespace {
+
+// OpenSSL's cryptography library, opened when an update is first checked (see SharedLibrary.h). Null when it
+// cannot be: then no signature verifies and no digest is made, so nothing is trusted.
+struct CryptoFunctions {
+    decltype(&EVP_MD_CTX_new) MD_CTX_new = nullptr;
+    decltype(&EVP_MD_CTX_free) MD_CTX_free = nullptr;
+    decltype(&EVP_PKEY_new_raw_public_key) PKEY_new_raw_public_key = nullptr;
+    decltype(&EVP_PKEY_free) PKEY_free = nullptr;
+    decltype(&EVP_DigestVerifyInit) DigestVerifyInit = nullptr;
+    decltype(&EVP_DigestVerify) DigestVerify = nullptr;
+    decltype(&EVP_Digest) Digest = nullptr;
+    decltype(&EVP_DigestInit_ex) DigestInit_ex = nullptr;
+    decltype(&EVP_DigestUpdate) DigestUpdate = nullptr;
+    decltype(&EVP_DigestFinal_ex) DigestFinal_ex = nullptr;
+    decltype(&EVP_sha256) sha256 = nullptr;
+    decltype(&EVP_DecodeBlock) DecodeBlock = nullptr;
+    decltype(&EVP_EncodeBlock) EncodeBlock = nullptr;
+};
+
+const CryptoFunctions* crypto() {
+    static const CryptoFunctions* const functions = []() -> const CryptoFunctions* {
+        static CryptoFunctions f;
+        SharedLibrary library(QARVIA_CRYPTO_LIBRARY);
+        const bool bound = library.isOpen() &&
+                           library.bind(f.MD_CTX_new, "EVP_MD_CTX_new") &&
+                           library.bind(f.MD_CTX_free, "EVP_MD_CTX_free") &&
+                           library.bind(f.PKEY_new_raw_public_key, "EVP_PKEY_new_raw_public_key") &&
+                           library.bind(f.PKEY_free, "EVP_PKEY_free") &&
+                           library.bind(f.DigestVerifyInit, "EVP_DigestVerifyInit") &&
+                           library.bind(f.DigestVerify, "EVP_DigestVerify") &&
+                           library.bind(f.Digest, "EVP_Digest") &&
+                           library.bind(f.DigestInit_ex, "EVP_DigestInit_ex") &&
+                           library.bind(f.DigestUpdate, "EVP_DigestUpdate") &&
+                           library.bind(f.DigestFinal_ex, "EVP_DigestFinal_ex") &&
+                           library.bind(f.sha256, "EVP_sha256") &&
+                           library.bind(f.DecodeBlock, "EVP_DecodeBlock") &&
+                           library.bind(f.EncodeBlock, "EVP_EncodeBlock");
+        return bound ? &f : nullptr;
+    }();
+    return functions;
+}
 
 bool isBase64Letter(char c) {
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' || c == '/';
@@ -27,10 +70,10 @@ std::string hex(const unsigned char* bytes, unsigned int size) {
 }
 
 struct MdContextFree {
-    void operator()(EVP_MD_CTX* c) const { EVP_MD_CTX_free(c); }
+    void operator()(EVP_MD_CTX* c) const { crypto()->MD_CTX_free(c); }
 };
 struct KeyFree {
-    void operator()(EVP_PKEY* k) const { EVP_PKEY_free(k); }
+    void operator()(EVP_PKEY* k) const { crypto()->PKEY_free(k); }
 };
 struct FileClose {
     void operator()(std::FILE* f) const { std::fclose(f); }
@@ -50,8 +93,11 @@ std::optional<std::string> DecodeBase64(std::string_view text) {
     }
     if (text.empty())
         return std::string();
+    const CryptoFunctions* c = crypto();
+    if (c == nullptr)
+        return std::nullopt;
     std::string out(text.size() / 4 * 3, '\0');
-    const int n = EVP_DecodeBlock(reinterpret_cast<unsigned char*>(out.data()),
+    const int n = c->DecodeBlock(reinterpret_cast<unsigned char*>(out.data()),
                                   reinterpret_cast<const unsigned char*>(text.data()), static_cast<int>(text.size()));
     if (n < 0 || static_cast<std::size_t>(n) != out.size())
         return std::nullopt;
@@ -60,8 +106,11 @@ std::optional<std::string> DecodeBase64(std::string_view text) {
 }
 
 std::string EncodeBase64(std::string_view bytes) {
+    const CryptoFunctions* c = crypto();
+    if (c == nullptr)
+        return {};
     std::string out((bytes.size() + 2) / 3 * 4 + 1, '\0');
-    const int n = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out.data()),
+    const int n = c->EncodeBlock(reinterpret_cast<unsigned char*>(out.data()),
                                   reinterpret_cast<const unsigned char*>(bytes.data()), static_cast<int>(bytes.size()));
     out.resize(n < 0 ? 0 : static_cast<std::size_t>(n));
     return out;
@@ -77,34 +126,39 @@ std::optional<PublicKey> DecodePublicKey(std::string_view base64) {
 }
 
 bool VerifyEd25519(const PublicKey& key, std::string_view message, std::string_view signature) {
-    if (signature.size() != 64)
+    const CryptoFunctions* c = crypto();
+    if (signature.size() != 64 || c == nullptr)
         return false;
     const std::unique_ptr<EVP_PKEY, KeyFree> pkey(
-        EVP_PKEY_new_raw_public_key(EVP_PKEY_ED25519, nullptr, key.data(), key.size()));
-    const std::unique_ptr<EVP_MD_CTX, MdContextFree> context(EVP_MD_CTX_new());
-    if (!pkey || !context || EVP_DigestVerifyInit(context.get(), nullptr, nullptr, nullptr, pkey.get()) != 1)
+        c->PKEY_new_raw_public_key(EVP_PKEY_ED25519, nullptr, key.data(), key.size()));
+    const std::unique_ptr<EVP_MD_CTX, MdContextFree> context(c->MD_CTX_new());
+    if (!pkey || !context || c->DigestVerifyInit(context.get(), nullptr, nullptr, nullptr, pkey.get()) != 1)
         return false;
-    return EVP_DigestVerify(context.get(), reinterpret_cast<const unsigned char*>(signature.data()), signature.size(),
+    return c->DigestVerify(context.get(), reinterpret_cast<const unsigned char*>(signature.data()), signature.size(),
                             reinterpret_cast<const unsigned char*>(message.data()), message.size()) == 1;
 }
 
 std::string Sha256Hex(std::string_view bytes) {
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int size = 0;
-    if (EVP_Digest(bytes.data(), bytes.size(), digest, &size, EVP_sha256(), nullptr) != 1)
+    const CryptoFunctions* c = crypto();
+    if (c == nullptr || c->Digest(bytes.data(), bytes.size(), digest, &size, c->sha256(), nullptr) != 1)
         return {};
     return hex(digest, size);
 }
 
 std::optional<std::string> Sha256FileHex(const std::string& path) {
     const std::unique_ptr<std::FILE, FileClose> file(std::fopen(path.c_str(), "rbe"));
-    const std::unique_ptr<EVP_MD_CTX, MdContextFree> context(EVP_MD_CTX_new());
-    if (!file || !context || EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr) != 1)
+    const CryptoFunctions* c = crypto();
+    if (c == nullptr)
+        return std::nullopt;
+    const std::unique_ptr<EVP_MD_CTX, MdContextFree> context(c->MD_CTX_new());
+    if (!file || !context || c->DigestInit_ex(context.get(), c->sha256(), nullptr) != 1)
         return std::nullopt;
     std::string buffer(1 << 16, '\0');
     for (;;) {
         const std::size_t n = std::fread(buffer.data(), 1, buffer.size(), file.get());
-        if (n > 0 && EVP_DigestUpdate(context.get(), buffer.data(), n) != 1)
+        if (n > 0 && c->DigestUpdate(context.get(), buffer.data(), n) != 1)
             return std::nullopt;
         if (n < buffer.size())
             break;
@@ -113,7 +167,7 @@ std::optional<std::string> Sha256FileHex(const std::string& path) {
         return std::nullopt;
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int size = 0;
-    if (EVP_DigestFinal_ex(context.get(), digest, &size) != 1)
+    if (c->DigestFinal_ex(context.get(), digest, &size) != 1)
         return std::nullopt;
     return hex(digest, size);
 }
