@@ -22,6 +22,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <fcntl.h>
 #include <iterator>
@@ -54,9 +55,9 @@ size_t discardBytes(char*, size_t size, size_t count, void*) {
     return size * count;
 }
 
-// The HTTP library's functions. The first transfer opens the library and sets it up (see SharedLibrary.h), on
-// the main thread before any worker exists: a worker still setting it up when the process ends would race the
-// teardown of the libraries under it. A program that never transfers never loads it.
+// The HTTP library's functions. The first transfer's worker opens the library and sets it up (see
+// SharedLibrary.h), under the guard of this function's static, which every use of the library passes first:
+// the main thread goes on meanwhile, and a program that never transfers never loads it.
 struct CurlFunctions {
     decltype(&curl_global_init) global_init = nullptr;
     decltype(&curl_version_info) version_info = nullptr;
@@ -112,6 +113,46 @@ const CurlFunctions& libcurl() {
     }());
     return functions;
 }
+
+// Transfer workers still running. The application's end waits for them, at most ExitWaitMs, before the
+// process exits: a worker still setting up the HTTP library (OpenSSL registers its clean-up with the exit
+// handlers as it starts) or still inside it while exit tears the libraries down would crash the process on
+// its way out. A stopped worker ends within a second: the library asks it whether to go on at least that often.
+class RunningWorkers {
+public:
+    static constexpr std::chrono::milliseconds ExitWaitMs{2000};
+    static RunningWorkers& get() {
+        static RunningWorkers& workers = *new RunningWorkers; // never destroyed: workers may outlive the wait
+        return workers;
+    }
+    // Main thread, before a worker starts.
+    void enter() {
+        std::lock_guard lock(mutex);
+        if (!waitAdded) {
+            qAddPostRoutine([] { get().waitForAll(); }); // run as the application object is destroyed
+            waitAdded = true;
+        }
+        ++running;
+    }
+    void leave() {
+        {
+            std::lock_guard lock(mutex);
+            --running;
+        }
+        ended.notify_all();
+    }
+
+private:
+    void waitForAll() {
+        std::unique_lock lock(mutex);
+        waitAdded = false; // a later application object needs its own
+        ended.wait_for(lock, ExitWaitMs, [this] { return running == 0; });
+    }
+    std::mutex mutex;
+    std::condition_variable ended;
+    int running = 0;
+    bool waitAdded = false;
+};
 
 #ifdef QARVIA_HAVE_OPENSSL
 CURLcode skipTimeChecks(CURL*, void* context, void*) {
@@ -1101,7 +1142,6 @@ bool TsuCustomHTTP::StartTransfer(std::int64_t startPosition, std::int64_t endPo
         job->discarded = true;
         job->channel->close();
     }
-    libcurl(); // see there
     auto next = std::make_shared<TsuTransferJob>();
     next->owner = this;
     next->channel = std::make_shared<TsuMainThreadChannel>(window);
@@ -1146,9 +1186,15 @@ bool TsuCustomHTTP::StartTransfer(std::int64_t startPosition, std::int64_t endPo
     busy = true;
     transferRate = -1;
     resumePosition = next->startPosition;
+    RunningWorkers::get().enter();
     try {
-        std::thread([next] { next->run(); }).detach();
+        std::thread([next]() mutable {
+            next->run();
+            next.reset();
+            RunningWorkers::get().leave();
+        }).detach();
     } catch (const std::system_error&) {
+        RunningWorkers::get().leave();
         job.reset();
         active = false;
         busy = false;
