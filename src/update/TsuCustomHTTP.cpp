@@ -125,13 +125,19 @@ public:
         static RunningWorkers& workers = *new RunningWorkers; // never destroyed: workers may outlive the wait
         return workers;
     }
+    // Main thread, as a component is made: the wait is added to what the application object does as it is
+    // destroyed. Routines added later (the web engine's shutdown, when its first view is made) run before
+    // it, so a worker still setting the library up meanwhile is seldom waited for.
+    void waitAtTheApplicationsEnd() {
+        std::lock_guard lock(mutex);
+        if (!waitAdded) {
+            qAddPostRoutine([] { get().waitForAll(); });
+            waitAdded = true;
+        }
+    }
     // Main thread, before a worker starts.
     void enter() {
         std::lock_guard lock(mutex);
-        if (!waitAdded) {
-            qAddPostRoutine([] { get().waitForAll(); }); // run as the application object is destroyed
-            waitAdded = true;
-        }
         ++running;
     }
     void leave() {
@@ -1099,6 +1105,7 @@ int TsuTransferJob::onRequestReady(void* self, char*, char*, int, int) {
 
 TsuCustomHTTP::TsuCustomHTTP(QObject* parent) : QObject(parent), alive(std::make_shared<bool>(true)) {
     window = TsuThreadWindow::acquire();
+    RunningWorkers::get().waitAtTheApplicationsEnd();
 }
 
 TsuCustomHTTP::~TsuCustomHTTP() {
