@@ -69,10 +69,6 @@ void countDown(ChunkHeader* header, int64_t n) noexcept {
         recycleChunk(header);
 }
 
-ChunkHeader* chunkOf(void* block) noexcept {
-    return reinterpret_cast<ChunkHeader*>(reinterpret_cast<uintptr_t>(block) & ~uintptr_t(ChunkSize - 1));
-}
-
 // Frees are counted in carverState while they fall in one chunk (a tree is freed mostly chunk by chunk) and
 // handed to the chunk's shared counter in one step; at worst one chunk per thread waits for the next free,
 // allocation or the thread's end.
@@ -88,7 +84,7 @@ void flushFrees() noexcept {
 void retire() noexcept {
     CarverState& c = carverState;
     if (c.end)
-        countDown(chunkOf(c.end - 1), Bias - c.carved);
+        countDown(static_cast<ChunkHeader*>(chunkOf(c.end - 1)), Bias - c.carved);
     c.bump = c.end = nullptr;
     c.carved = 0;
 }
@@ -107,20 +103,15 @@ thread_local ThreadEnd threadEnd;
 void* allocateSlow(size_t size) {
     if (size > MaxPooled)
         return ::operator new(size);
-    const size_t rounded = size == 0 ? Granule : (size + Granule - 1) & ~(Granule - 1);
+    // The current chunk has no room left: carve from a new one.
     CarverState& c = carverState;
-    if (size_t(c.end - c.bump) < rounded) {
-        [[maybe_unused]] volatile ThreadEnd* arm = &threadEnd;
-        flushFrees(); // a chunk that died meanwhile can be taken again at once
-        retire();
-        ChunkHeader* chunk = acquireChunk();
-        c.bump = reinterpret_cast<char*>(chunk) + HeaderSize;
-        c.end = reinterpret_cast<char*>(chunk) + ChunkSize;
-    }
-    void* block = c.bump;
-    c.bump += rounded;
-    ++c.carved;
-    return block;
+    [[maybe_unused]] volatile ThreadEnd* arm = &threadEnd;
+    flushFrees(); // a chunk that died meanwhile can be taken again at once
+    retire();
+    ChunkHeader* chunk = acquireChunk();
+    c.bump = reinterpret_cast<char*>(chunk) + HeaderSize;
+    c.end = reinterpret_cast<char*>(chunk) + ChunkSize;
+    return allocate(size);
 }
 
 void releaseSlow(void* block, size_t size) noexcept {
@@ -131,7 +122,7 @@ void releaseSlow(void* block, size_t size) noexcept {
         return;
     }
     CarverState& c = carverState;
-    ChunkHeader* header = chunkOf(block);
+    void* header = chunkOf(block);
     if (header != c.freeChunk) {
         [[maybe_unused]] volatile ThreadEnd* arm = &threadEnd; // a thread that only frees settles them too
         flushFrees();

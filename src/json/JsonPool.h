@@ -34,6 +34,14 @@ inline constexpr size_t MaxPooled = 256;
 inline constexpr size_t Granule = 16;
 inline constexpr size_t ChunkSize = 64 * 1024;
 
+// The size a pooled block of `size` bytes takes, and the chunk a pooled block lies in.
+inline constexpr size_t pooledSize(size_t size) {
+    return size == 0 ? Granule : (size + Granule - 1) & ~(Granule - 1);
+}
+inline void* chunkOf(const void* block) noexcept {
+    return reinterpret_cast<void*>(reinterpret_cast<uintptr_t>(block) & ~uintptr_t(ChunkSize - 1));
+}
+
 void* allocateSlow(size_t size);
 void releaseSlow(void* block, size_t size) noexcept;
 
@@ -53,7 +61,7 @@ extern constinit thread_local CarverState carverState;
 
 inline void* allocate(size_t size) {
     if (size <= MaxPooled) {
-        const size_t rounded = size == 0 ? Granule : (size + Granule - 1) & ~(Granule - 1);
+        const size_t rounded = pooledSize(size);
         CarverState& c = carverState;
         if (size_t(c.end - c.bump) >= rounded) {
             void* block = c.bump;
@@ -67,8 +75,7 @@ inline void* allocate(size_t size) {
 
 inline void release(void* block, size_t size) noexcept {
     CarverState& c = carverState;
-    if (size <= MaxPooled && block &&
-        reinterpret_cast<void*>(reinterpret_cast<uintptr_t>(block) & ~uintptr_t(ChunkSize - 1)) == c.freeChunk) {
+    if (size <= MaxPooled && block && chunkOf(block) == c.freeChunk) {
         ++c.freePending;
         return;
     }

@@ -23,7 +23,7 @@ public:
     const std::string& error() const { return error_; }
 
     // Points `function` at the library's (or a library it uses) function `name`; false, with error() set,
-    // when it has none.
+    // when it has none or the library could not be opened (error() then keeps why).
     template <typename F> bool bind(F& function, const char* name) {
         function = reinterpret_cast<F>(symbol(name));
         return function != nullptr;

@@ -83,17 +83,13 @@ const CurlFunctions& libcurl() {
     static const CurlFunctions& functions = *new CurlFunctions([] {
         CurlFunctions f;
         SharedLibrary library(QARVIA_CURL_LIBRARY);
-        const bool bound = library.isOpen() && library.bind(f.global_init, "curl_global_init") &&
-                           library.bind(f.version_info, "curl_version_info") &&
-                           library.bind(f.easy_init, "curl_easy_init") &&
-                           library.bind(f.easy_duphandle, "curl_easy_duphandle") &&
-                           library.bind(f.easy_setopt, "curl_easy_setopt") &&
-                           library.bind(f.easy_perform, "curl_easy_perform") &&
-                           library.bind(f.easy_getinfo, "curl_easy_getinfo") &&
-                           library.bind(f.easy_strerror, "curl_easy_strerror") &&
-                           library.bind(f.easy_cleanup, "curl_easy_cleanup") &&
-                           library.bind(f.slist_append, "curl_slist_append") &&
-                           library.bind(f.slist_free_all, "curl_slist_free_all");
+        const bool bound =
+            library.bind(f.global_init, "curl_global_init") && library.bind(f.version_info, "curl_version_info") &&
+            library.bind(f.easy_init, "curl_easy_init") && library.bind(f.easy_duphandle, "curl_easy_duphandle") &&
+            library.bind(f.easy_setopt, "curl_easy_setopt") && library.bind(f.easy_perform, "curl_easy_perform") &&
+            library.bind(f.easy_getinfo, "curl_easy_getinfo") && library.bind(f.easy_strerror, "curl_easy_strerror") &&
+            library.bind(f.easy_cleanup, "curl_easy_cleanup") && library.bind(f.slist_append, "curl_slist_append") &&
+            library.bind(f.slist_free_all, "curl_slist_free_all");
         if (!bound) {
             f.error = library.error();
             return f;
@@ -538,7 +534,7 @@ void TsuTransferJob::runHttp(const TsuURLParts& parts) {
         libcurl().easy_setopt(curl, CURLOPT_SEEKFUNCTION, &TsuTransferJob::onSeek);
         libcurl().easy_setopt(curl, CURLOPT_SEEKDATA, this);
         libcurl().easy_setopt(curl, CURLOPT_UPLOAD_BUFFERSIZE,
-                         static_cast<long>(std::clamp<std::int64_t>(bufferSize, 16384, 2 * 1024 * 1024)));
+                              static_cast<long>(std::clamp<std::int64_t>(bufferSize, 16384, 2 * 1024 * 1024)));
     } else if (!postData.empty()) {
         libcurl().easy_setopt(curl, CURLOPT_POSTFIELDS, postData.c_str());
         libcurl().easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(postData.size()));
@@ -585,7 +581,7 @@ void TsuTransferJob::runHttp(const TsuURLParts& parts) {
 
     libcurl().easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(connectLimitMs));
     libcurl().easy_setopt(curl, CURLOPT_BUFFERSIZE,
-                     static_cast<long>(std::clamp<std::int64_t>(bufferSize, receiveBufferBytes, 524288)));
+                          static_cast<long>(std::clamp<std::int64_t>(bufferSize, receiveBufferBytes, 524288)));
     libcurl().easy_setopt(curl, CURLOPT_HEADERFUNCTION, &TsuTransferJob::onHeader);
     libcurl().easy_setopt(curl, CURLOPT_HEADERDATA, this);
     libcurl().easy_setopt(curl, CURLOPT_WRITEFUNCTION, &TsuTransferJob::onWrite);

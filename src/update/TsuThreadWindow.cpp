@@ -7,9 +7,9 @@
 #include <algorithm>
 #include <chrono>
 #include <climits>
-#include <optional>
 #include <ctime>
 #include <linux/futex.h>
+#include <optional>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -243,10 +243,14 @@ void TsuMainThreadChannel::judgeMode(std::int64_t callNs) {
     sharing.store(share, std::memory_order_relaxed);
 }
 
-void TsuMainThreadChannel::bindWorker(int processor) {
+bool TsuMainThreadChannel::knowWorkerMask() {
     if (!haveWorkerMask)
         haveWorkerMask = sched_getaffinity(0, sizeof workerMask, &workerMask) == 0;
-    if (!haveWorkerMask || !CPU_ISSET(processor, &workerMask))
+    return haveWorkerMask;
+}
+
+void TsuMainThreadChannel::bindWorker(int processor) {
+    if (!knowWorkerMask() || !CPU_ISSET(processor, &workerMask))
         return; // not a processor this thread may use
     cpu_set_t one;
     CPU_ZERO(&one);
@@ -256,9 +260,7 @@ void TsuMainThreadChannel::bindWorker(int processor) {
 }
 
 void TsuMainThreadChannel::avoidProcessor(int processor) {
-    if (!haveWorkerMask)
-        haveWorkerMask = sched_getaffinity(0, sizeof workerMask, &workerMask) == 0;
-    if (!haveWorkerMask || CPU_COUNT(&workerMask) < 2)
+    if (!knowWorkerMask() || CPU_COUNT(&workerMask) < 2)
         return;
     cpu_set_t others = workerMask;
     CPU_CLR(processor, &others);

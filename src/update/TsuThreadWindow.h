@@ -145,13 +145,14 @@ private:
     template <typename Ready> std::optional<bool> waitBriefly(bool shared, Ready ready, std::int64_t budgetNs);
     // The worker's own bookkeeping.
     void judgeMode(std::int64_t callNs);
+    bool knowWorkerMask(); // reads the worker's own processors once; false when they cannot be read
     void bindWorker(int processor);
     void avoidProcessor(int processor); // spinning: off the main thread's processor
     void unbindWorker();
     TsuHandOffJudge judge;
     int windowCalls = 0;
     std::int64_t windowNs = 0; // the calls' time in this window, and the worker's vain spins
-    int boundProcessor = -1; // the processor a sharing worker is bound to; -2: kept off one; -1: free
+    int boundProcessor = -1;   // the processor a sharing worker is bound to; -2: kept off one; -1: free
     bool haveWorkerMask = false;
     cpu_set_t workerMask{}; // the worker's own processors, restored when it unbinds
     Function pendingFunction = nullptr;

@@ -35,20 +35,14 @@ const CryptoFunctions* crypto() {
     static const CryptoFunctions* const functions = []() -> const CryptoFunctions* {
         static CryptoFunctions f;
         SharedLibrary library(QARVIA_CRYPTO_LIBRARY);
-        const bool bound = library.isOpen() &&
-                           library.bind(f.MD_CTX_new, "EVP_MD_CTX_new") &&
-                           library.bind(f.MD_CTX_free, "EVP_MD_CTX_free") &&
-                           library.bind(f.PKEY_new_raw_public_key, "EVP_PKEY_new_raw_public_key") &&
-                           library.bind(f.PKEY_free, "EVP_PKEY_free") &&
-                           library.bind(f.DigestVerifyInit, "EVP_DigestVerifyInit") &&
-                           library.bind(f.DigestVerify, "EVP_DigestVerify") &&
-                           library.bind(f.Digest, "EVP_Digest") &&
-                           library.bind(f.DigestInit_ex, "EVP_DigestInit_ex") &&
-                           library.bind(f.DigestUpdate, "EVP_DigestUpdate") &&
-                           library.bind(f.DigestFinal_ex, "EVP_DigestFinal_ex") &&
-                           library.bind(f.sha256, "EVP_sha256") &&
-                           library.bind(f.DecodeBlock, "EVP_DecodeBlock") &&
-                           library.bind(f.EncodeBlock, "EVP_EncodeBlock");
+        const bool bound =
+            library.bind(f.MD_CTX_new, "EVP_MD_CTX_new") && library.bind(f.MD_CTX_free, "EVP_MD_CTX_free") &&
+            library.bind(f.PKEY_new_raw_public_key, "EVP_PKEY_new_raw_public_key") &&
+            library.bind(f.PKEY_free, "EVP_PKEY_free") && library.bind(f.DigestVerifyInit, "EVP_DigestVerifyInit") &&
+            library.bind(f.DigestVerify, "EVP_DigestVerify") && library.bind(f.Digest, "EVP_Digest") &&
+            library.bind(f.DigestInit_ex, "EVP_DigestInit_ex") && library.bind(f.DigestUpdate, "EVP_DigestUpdate") &&
+            library.bind(f.DigestFinal_ex, "EVP_DigestFinal_ex") && library.bind(f.sha256, "EVP_sha256") &&
+            library.bind(f.DecodeBlock, "EVP_DecodeBlock") && library.bind(f.EncodeBlock, "EVP_EncodeBlock");
         return bound ? &f : nullptr;
     }();
     return functions;
@@ -98,7 +92,7 @@ std::optional<std::string> DecodeBase64(std::string_view text) {
         return std::nullopt;
     std::string out(text.size() / 4 * 3, '\0');
     const int n = c->DecodeBlock(reinterpret_cast<unsigned char*>(out.data()),
-                                  reinterpret_cast<const unsigned char*>(text.data()), static_cast<int>(text.size()));
+                                 reinterpret_cast<const unsigned char*>(text.data()), static_cast<int>(text.size()));
     if (n < 0 || static_cast<std::size_t>(n) != out.size())
         return std::nullopt;
     out.resize(out.size() - padding);
@@ -111,7 +105,7 @@ std::string EncodeBase64(std::string_view bytes) {
         return {};
     std::string out((bytes.size() + 2) / 3 * 4 + 1, '\0');
     const int n = c->EncodeBlock(reinterpret_cast<unsigned char*>(out.data()),
-                                  reinterpret_cast<const unsigned char*>(bytes.data()), static_cast<int>(bytes.size()));
+                                 reinterpret_cast<const unsigned char*>(bytes.data()), static_cast<int>(bytes.size()));
     out.resize(n < 0 ? 0 : static_cast<std::size_t>(n));
     return out;
 }
@@ -135,7 +129,7 @@ bool VerifyEd25519(const PublicKey& key, std::string_view message, std::string_v
     if (!pkey || !context || c->DigestVerifyInit(context.get(), nullptr, nullptr, nullptr, pkey.get()) != 1)
         return false;
     return c->DigestVerify(context.get(), reinterpret_cast<const unsigned char*>(signature.data()), signature.size(),
-                            reinterpret_cast<const unsigned char*>(message.data()), message.size()) == 1;
+                           reinterpret_cast<const unsigned char*>(message.data()), message.size()) == 1;
 }
 
 std::string Sha256Hex(std::string_view bytes) {
