@@ -1,9 +1,12 @@
 // The yardstick of the start-up benchmark: one QWebEngineView in a window of the toolbox's size, navigated to
 // the same banner address, shown, and closed once the window has painted and the event loop has run once more,
 // as `qarvia-toolbox --smoke` does (it leaves after the step that follows its first paint).
-// With --widgets, the window also carries what any window of text carries: a menu bar and a tab control of five
-// pages with a label each, in the desktop's own style and fonts. Its figures tell how much of the toolbox's time
-// and memory a plain Qt window with text costs before anything of the toolbox's own.
+//   startup-minimal-webview [--widgets] [--http-library] [ADDRESS]
+// --widgets: the window also carries what any window of text carries: a menu bar and a tab control of five pages
+// with a label each, in the desktop's own style and fonts.
+// --http-library: at the turn after the first paint, a thread opens the system's HTTP library and sets it up, as
+// the toolbox's update check does then; the program's end waits for it, as the toolbox's does.
+// Together they measure what a window of text that checks for updates costs before any work of the toolbox's own.
 
 #include <QApplication>
 #include <QEvent>
@@ -14,11 +17,29 @@
 #include <QUrl>
 #include <QWebEngineView>
 
+#include <curl/curl.h>
+#include <dlfcn.h>
+
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 #include <unistd.h>
 
 namespace {
+
+bool openHttpLibrary = false;
+std::thread httpLibraryLoader;
+
+void loadHttpLibrary() {
+    // As the transfer component opens it: by name, bound at once, kept to itself.
+    void* library = dlopen(QARVIA_CURL_LIBRARY, RTLD_NOW | RTLD_LOCAL);
+    auto* init = library ? reinterpret_cast<decltype(&curl_global_init)>(dlsym(library, "curl_global_init")) : nullptr;
+    if (init == nullptr || init(CURL_GLOBAL_DEFAULT) != CURLE_OK) {
+        std::fprintf(stderr, "%s could not be opened and set up\n", QARVIA_CURL_LIBRARY);
+        std::_Exit(1);
+    }
+}
 
 // Ends the program at the next turn of the event loop after the watched window's first paint.
 class QuitAfterFirstPaint : public QObject {
@@ -29,7 +50,11 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
         if (event->type() == QEvent::Paint && !armed_) {
             armed_ = true;
-            QTimer::singleShot(0, qApp, [] { QApplication::exit(0); });
+            QTimer::singleShot(0, qApp, [] {
+                if (openHttpLibrary)
+                    httpLibraryLoader = std::thread(loadHttpLibrary);
+                QApplication::exit(0);
+            });
         }
         return QObject::eventFilter(watched, event);
     }
@@ -45,8 +70,21 @@ int main(int argc, char** argv) {
         setenv("QTWEBENGINE_DISABLE_SANDBOX", "1", 0);
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);
-    const bool widgets = argc > 1 && std::strcmp(argv[1], "--widgets") == 0;
-    const char* address = argc > 1 + int(widgets) ? argv[1 + int(widgets)] : nullptr;
+    bool widgets = false;
+    const char* address = nullptr;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--widgets") == 0)
+            widgets = true;
+        else if (std::strcmp(argv[i], "--http-library") == 0)
+            openHttpLibrary = true;
+        else
+            address = argv[i];
+    }
+    // Added before the web view exists, so it runs after the web engine's own shutdown, as the toolbox's wait does.
+    qAddPostRoutine([] {
+        if (httpLibraryLoader.joinable())
+            httpLibraryLoader.join();
+    });
     QWidget window;
     window.resize(630, 470);
     if (widgets) {
