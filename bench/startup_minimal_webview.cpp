@@ -8,6 +8,8 @@
 // the toolbox's update check does then; the program's end waits for it, as the toolbox's does.
 // Together they measure what a window of text that checks for updates costs before any work of the toolbox's own.
 
+#include "update/SharedLibrary.h"
+
 #include <QApplication>
 #include <QEvent>
 #include <QLabel>
@@ -18,7 +20,6 @@
 #include <QWebEngineView>
 
 #include <curl/curl.h>
-#include <dlfcn.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -32,11 +33,12 @@ bool openHttpLibrary = false;
 std::thread httpLibraryLoader;
 
 void loadHttpLibrary() {
-    // As the transfer component opens it: by name, bound at once, kept to itself.
-    void* library = dlopen(QARVIA_CURL_LIBRARY, RTLD_NOW | RTLD_LOCAL);
-    auto* init = library ? reinterpret_cast<decltype(&curl_global_init)>(dlsym(library, "curl_global_init")) : nullptr;
-    if (init == nullptr || init(CURL_GLOBAL_DEFAULT) != CURLE_OK) {
-        std::fprintf(stderr, "%s could not be opened and set up\n", QARVIA_CURL_LIBRARY);
+    // Opened as the transfer component opens it.
+    qarvia::update::SharedLibrary library(QARVIA_CURL_LIBRARY);
+    decltype(&curl_global_init) init = nullptr;
+    if (!library.bind(init, "curl_global_init") || init(CURL_GLOBAL_DEFAULT) != CURLE_OK) {
+        std::fprintf(stderr, "The HTTP library could not be set up: %s\n",
+                     library.error().empty() ? "curl_global_init failed" : library.error().c_str());
         std::_Exit(1);
     }
 }

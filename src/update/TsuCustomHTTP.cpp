@@ -502,56 +502,57 @@ curl_slist* TsuTransferJob::requestHeaders() const {
 }
 
 void TsuTransferJob::runHttp(const TsuURLParts& parts) {
-    if (!libcurl().error.empty()) {
-        lastError = "The HTTP library could not be loaded: " + libcurl().error;
+    const CurlFunctions& curlLib = libcurl();
+    if (!curlLib.error.empty()) {
+        lastError = "The HTTP library could not be loaded: " + curlLib.error;
         return;
     }
-    curl = libcurl().easy_init();
+    curl = curlLib.easy_init();
     if (curl == nullptr) {
         lastError = "The HTTP library could not start";
         return;
     }
     reportStatus(60);
     const std::string requestUrl = TransferRequestURL(parts);
-    libcurl().easy_setopt(curl, CURLOPT_URL, requestUrl.c_str());
-    libcurl().easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-    libcurl().easy_setopt(curl, CURLOPT_USERAGENT, agent.c_str());
+    curlLib.easy_setopt(curl, CURLOPT_URL, requestUrl.c_str());
+    curlLib.easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    curlLib.easy_setopt(curl, CURLOPT_USERAGENT, agent.c_str());
     if (!referrer.empty())
-        libcurl().easy_setopt(curl, CURLOPT_REFERER, referrer.c_str());
+        curlLib.easy_setopt(curl, CURLOPT_REFERER, referrer.c_str());
     curl_slist* headers = requestHeaders();
-    libcurl().easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
+    curlLib.easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
     if (upload != nullptr) {
         if (!prepareUpload()) {
-            libcurl().easy_cleanup(curl);
+            curlLib.easy_cleanup(curl);
             curl = nullptr;
-            libcurl().slist_free_all(headers);
+            curlLib.slist_free_all(headers);
             return;
         }
-        libcurl().easy_setopt(curl, CURLOPT_POST, 1L);
-        libcurl().easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(uploadSize));
-        libcurl().easy_setopt(curl, CURLOPT_READFUNCTION, &TsuTransferJob::onRead);
-        libcurl().easy_setopt(curl, CURLOPT_READDATA, this);
-        libcurl().easy_setopt(curl, CURLOPT_SEEKFUNCTION, &TsuTransferJob::onSeek);
-        libcurl().easy_setopt(curl, CURLOPT_SEEKDATA, this);
-        libcurl().easy_setopt(curl, CURLOPT_UPLOAD_BUFFERSIZE,
-                              static_cast<long>(std::clamp<std::int64_t>(bufferSize, 16384, 2 * 1024 * 1024)));
+        curlLib.easy_setopt(curl, CURLOPT_POST, 1L);
+        curlLib.easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(uploadSize));
+        curlLib.easy_setopt(curl, CURLOPT_READFUNCTION, &TsuTransferJob::onRead);
+        curlLib.easy_setopt(curl, CURLOPT_READDATA, this);
+        curlLib.easy_setopt(curl, CURLOPT_SEEKFUNCTION, &TsuTransferJob::onSeek);
+        curlLib.easy_setopt(curl, CURLOPT_SEEKDATA, this);
+        curlLib.easy_setopt(curl, CURLOPT_UPLOAD_BUFFERSIZE,
+                            static_cast<long>(std::clamp<std::int64_t>(bufferSize, 16384, 2 * 1024 * 1024)));
     } else if (!postData.empty()) {
-        libcurl().easy_setopt(curl, CURLOPT_POSTFIELDS, postData.c_str());
-        libcurl().easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(postData.size()));
+        curlLib.easy_setopt(curl, CURLOPT_POSTFIELDS, postData.c_str());
+        curlLib.easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(postData.size()));
     }
 
     // Proxy: the system's settings (the proxy environment) unless told otherwise.
     std::string proxyAddress;
     std::string bypass;
     if (proxy.AccessType == TsuAccessType::atDirect) {
-        libcurl().easy_setopt(curl, CURLOPT_PROXY, "");
+        curlLib.easy_setopt(curl, CURLOPT_PROXY, "");
     } else if (proxy.AccessType == TsuAccessType::atUseProxy) {
         proxyAddress = proxy.ProxyServer + ":" + std::to_string(proxy.ProxyPort);
-        libcurl().easy_setopt(curl, CURLOPT_PROXY, proxyAddress.c_str());
+        curlLib.easy_setopt(curl, CURLOPT_PROXY, proxyAddress.c_str());
         if (!proxy.ProxyBypass.empty()) {
             bypass = proxy.ProxyBypass;
             std::replace(bypass.begin(), bypass.end(), ';', ',');
-            libcurl().easy_setopt(curl, CURLOPT_NOPROXY, bypass.c_str());
+            curlLib.easy_setopt(curl, CURLOPT_NOPROXY, bypass.c_str());
         }
     }
 
@@ -563,37 +564,37 @@ void TsuTransferJob::runHttp(const TsuURLParts& parts) {
     if (!secure && internetOptions.contains(TsuInternetOption::ioIgnoreRedirectToHTTPS))
         redirectProtocols += ",https";
     const bool followRedirects = !internetOptions.contains(TsuInternetOption::ioNoAutoRedirect);
-    libcurl().easy_setopt(curl, CURLOPT_FOLLOWLOCATION, followRedirects ? 1L : 0L);
-    libcurl().easy_setopt(curl, CURLOPT_MAXREDIRS, 20L);
-    libcurl().easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, redirectProtocols.c_str());
+    curlLib.easy_setopt(curl, CURLOPT_FOLLOWLOCATION, followRedirects ? 1L : 0L);
+    curlLib.easy_setopt(curl, CURLOPT_MAXREDIRS, 20L);
+    curlLib.easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, redirectProtocols.c_str());
     if (!internetOptions.contains(TsuInternetOption::ioNoCookies))
-        libcurl().easy_setopt(curl, CURLOPT_COOKIEFILE, ""); // cookies live for this transfer only
+        curlLib.easy_setopt(curl, CURLOPT_COOKIEFILE, ""); // cookies live for this transfer only
 
     // Certificates are checked against the system's store (or the given authorities); the two options
     // relax exactly what they name: the name the certificate was issued for, and its dates. An issuer that
     // is not trusted always fails.
     if (!caFile.empty())
-        libcurl().easy_setopt(curl, CURLOPT_CAINFO, caFile.c_str());
+        curlLib.easy_setopt(curl, CURLOPT_CAINFO, caFile.c_str());
     if (internetOptions.contains(TsuInternetOption::ioIgnoreCertificateInvalid))
-        libcurl().easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 0L);
+        curlLib.easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 0L);
     if (internetOptions.contains(TsuInternetOption::ioIgnoreCertificateDateInvalid))
         ignoreCertificateDates(curl);
 
-    libcurl().easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(connectLimitMs));
-    libcurl().easy_setopt(curl, CURLOPT_BUFFERSIZE,
-                          static_cast<long>(std::clamp<std::int64_t>(bufferSize, receiveBufferBytes, 524288)));
-    libcurl().easy_setopt(curl, CURLOPT_HEADERFUNCTION, &TsuTransferJob::onHeader);
-    libcurl().easy_setopt(curl, CURLOPT_HEADERDATA, this);
-    libcurl().easy_setopt(curl, CURLOPT_WRITEFUNCTION, &TsuTransferJob::onWrite);
-    libcurl().easy_setopt(curl, CURLOPT_WRITEDATA, this);
-    libcurl().easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
-    libcurl().easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, &TsuTransferJob::onProgress);
-    libcurl().easy_setopt(curl, CURLOPT_XFERINFODATA, this);
+    curlLib.easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(connectLimitMs));
+    curlLib.easy_setopt(curl, CURLOPT_BUFFERSIZE,
+                        static_cast<long>(std::clamp<std::int64_t>(bufferSize, receiveBufferBytes, 524288)));
+    curlLib.easy_setopt(curl, CURLOPT_HEADERFUNCTION, &TsuTransferJob::onHeader);
+    curlLib.easy_setopt(curl, CURLOPT_HEADERDATA, this);
+    curlLib.easy_setopt(curl, CURLOPT_WRITEFUNCTION, &TsuTransferJob::onWrite);
+    curlLib.easy_setopt(curl, CURLOPT_WRITEDATA, this);
+    curlLib.easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
+    curlLib.easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, &TsuTransferJob::onProgress);
+    curlLib.easy_setopt(curl, CURLOPT_XFERINFODATA, this);
     if (hasStatus) {
-        libcurl().easy_setopt(curl, CURLOPT_OPENSOCKETFUNCTION, &TsuTransferJob::onOpenSocket);
-        libcurl().easy_setopt(curl, CURLOPT_OPENSOCKETDATA, this);
-        libcurl().easy_setopt(curl, CURLOPT_PREREQFUNCTION, &TsuTransferJob::onRequestReady);
-        libcurl().easy_setopt(curl, CURLOPT_PREREQDATA, this);
+        curlLib.easy_setopt(curl, CURLOPT_OPENSOCKETFUNCTION, &TsuTransferJob::onOpenSocket);
+        curlLib.easy_setopt(curl, CURLOPT_OPENSOCKETDATA, this);
+        curlLib.easy_setopt(curl, CURLOPT_PREREQFUNCTION, &TsuTransferJob::onRequestReady);
+        curlLib.easy_setopt(curl, CURLOPT_PREREQDATA, this);
     }
 
     CURLcode result = CURLE_OK;
@@ -603,18 +604,18 @@ void TsuTransferJob::runHttp(const TsuURLParts& parts) {
         // The login in force now (a password handler may just have changed it).
         const bool authenticate = !internetOptions.contains(TsuInternetOption::ioNoAuthentication) &&
                                   (!userName.empty() || !password.empty());
-        libcurl().easy_setopt(curl, CURLOPT_USERNAME, authenticate ? userName.c_str() : nullptr);
-        libcurl().easy_setopt(curl, CURLOPT_PASSWORD, authenticate ? password.c_str() : nullptr);
-        libcurl().easy_setopt(curl, CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_BASIC));
+        curlLib.easy_setopt(curl, CURLOPT_USERNAME, authenticate ? userName.c_str() : nullptr);
+        curlLib.easy_setopt(curl, CURLOPT_PASSWORD, authenticate ? password.c_str() : nullptr);
+        curlLib.easy_setopt(curl, CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_BASIC));
         if (proxy.AccessType != TsuAccessType::atDirect && !proxy.ProxyUsername.empty() &&
             !proxy.ProxyPassword.empty()) {
-            libcurl().easy_setopt(curl, CURLOPT_PROXYUSERNAME, proxy.ProxyUsername.c_str());
-            libcurl().easy_setopt(curl, CURLOPT_PROXYPASSWORD, proxy.ProxyPassword.c_str());
+            curlLib.easy_setopt(curl, CURLOPT_PROXYUSERNAME, proxy.ProxyUsername.c_str());
+            curlLib.easy_setopt(curl, CURLOPT_PROXYPASSWORD, proxy.ProxyPassword.c_str());
         }
         std::string range;
         if (startPosition > 0 || endPosition > 0)
             range = std::to_string(startPosition) + "-" + (endPosition > 0 ? std::to_string(endPosition) : "");
-        libcurl().easy_setopt(curl, CURLOPT_RANGE, range.empty() ? nullptr : range.c_str());
+        curlLib.easy_setopt(curl, CURLOPT_RANGE, range.empty() ? nullptr : range.c_str());
 
         if (upload != nullptr && !rewindUpload(0)) {
             lastError = "The upload stream cannot be read again";
@@ -626,11 +627,11 @@ void TsuTransferJob::runHttp(const TsuURLParts& parts) {
         headerLines.clear();
         lastProgressBytes = -1;
         reportStatus(10);
-        result = libcurl().easy_perform(curl);
+        result = curlLib.easy_perform(curl);
         if (stopping() || discarded)
             break;
         long connectCode = 0;
-        libcurl().easy_getinfo(curl, CURLINFO_HTTP_CONNECTCODE, &connectCode);
+        curlLib.easy_getinfo(curl, CURLINFO_HTTP_CONNECTCODE, &connectCode);
         if (!evaluated && !headerLines.empty()) {
             // A response without a body (or one whose body never came): evaluate it now.
             const Verdict verdict = evaluate();
@@ -650,7 +651,7 @@ void TsuTransferJob::runHttp(const TsuURLParts& parts) {
             if (stalled)
                 lastError = "No data arrived for " + std::to_string(stallLimitMs) + " ms";
             else
-                lastError = libcurl().easy_strerror(result);
+                lastError = curlLib.easy_strerror(result);
         }
         break;
     }
@@ -660,9 +661,9 @@ void TsuTransferJob::runHttp(const TsuURLParts& parts) {
     if (!stopping() && !discarded && continueFlag)
         reportStatus(100);
     reportStatus(70);
-    libcurl().easy_cleanup(curl);
+    curlLib.easy_cleanup(curl);
     curl = nullptr;
-    libcurl().slist_free_all(headers);
+    curlLib.slist_free_all(headers);
 }
 
 std::string TsuTransferJob::header(std::string_view name) const {
@@ -676,27 +677,28 @@ std::string TsuTransferJob::header(std::string_view name) const {
 }
 
 TsuTransferJob::Verdict TsuTransferJob::evaluate() {
+    const CurlFunctions& curlLib = libcurl();
     evaluated = true;
     long code = -1;
-    libcurl().easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &code);
+    curlLib.easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &code);
     statusCode = code > 0 ? static_cast<int>(code) : -1;
 
     if (statusCode == 416 && startPosition > 0) {
         // Resuming past the end: the file may already be whole. Ask for its length from byte 0.
         std::int64_t fullLength = -1;
-        if (CURL* probe = libcurl().easy_duphandle(curl)) {
-            libcurl().easy_setopt(probe, CURLOPT_NOBODY, 1L);
-            libcurl().easy_setopt(probe, CURLOPT_RANGE, nullptr);
-            libcurl().easy_setopt(probe, CURLOPT_HEADERFUNCTION, &discardBytes);
-            libcurl().easy_setopt(probe, CURLOPT_WRITEFUNCTION, &discardBytes);
-            libcurl().easy_setopt(probe, CURLOPT_NOPROGRESS, 1L);
-            libcurl().easy_setopt(probe, CURLOPT_OPENSOCKETFUNCTION, nullptr);
-            libcurl().easy_setopt(probe, CURLOPT_PREREQFUNCTION, nullptr);
+        if (CURL* probe = curlLib.easy_duphandle(curl)) {
+            curlLib.easy_setopt(probe, CURLOPT_NOBODY, 1L);
+            curlLib.easy_setopt(probe, CURLOPT_RANGE, nullptr);
+            curlLib.easy_setopt(probe, CURLOPT_HEADERFUNCTION, &discardBytes);
+            curlLib.easy_setopt(probe, CURLOPT_WRITEFUNCTION, &discardBytes);
+            curlLib.easy_setopt(probe, CURLOPT_NOPROGRESS, 1L);
+            curlLib.easy_setopt(probe, CURLOPT_OPENSOCKETFUNCTION, nullptr);
+            curlLib.easy_setopt(probe, CURLOPT_PREREQFUNCTION, nullptr);
             curl_off_t length = -1;
-            if (libcurl().easy_perform(probe) == CURLE_OK &&
-                libcurl().easy_getinfo(probe, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) == CURLE_OK)
+            if (curlLib.easy_perform(probe) == CURLE_OK &&
+                curlLib.easy_getinfo(probe, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) == CURLE_OK)
                 fullLength = length;
-            libcurl().easy_cleanup(probe);
+            curlLib.easy_cleanup(probe);
         }
         if (fullLength == startPosition) {
             statusCode = 206;
@@ -706,7 +708,7 @@ TsuTransferJob::Verdict TsuTransferJob::evaluate() {
         }
         startPosition = 0;
         endPosition = 0;
-        libcurl().easy_setopt(curl, CURLOPT_FRESH_CONNECT, 1L);
+        curlLib.easy_setopt(curl, CURLOPT_FRESH_CONNECT, 1L);
         tryAgain = true;
         return Verdict::Retry;
     }
